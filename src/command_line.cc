@@ -1,0 +1,64 @@
+#include "command_line.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "driver_file.h"
+#include "platform/platform.h"
+
+void print_banner() {
+  fputs("quorbel - list of installed ODBC drivers, ", stderr);
+  fputs(sizeof(void*) == 8 ? "64 bit:\n" : "32 bit:\n", stderr);
+}
+
+void print_usage() {
+  fputs("quorbel [-b] [-a] [-v]\n", stderr);
+  fputs("  -b - brief mode, data source name without driver name\n", stderr);
+  fputs("  -a - show extended driver attributes\n", stderr);
+  fputs("  -v - show version of the driver\n", stderr);
+}
+
+parse_result parse_arguments(int argc, char** argv, list_options* options) {
+  bool bad_argument_seen = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (argument[0] != '-' && argument[0] != '/') continue;
+    // As an unsigned byte: toupper is undefined for negative chars.
+    switch (toupper(static_cast<unsigned char>(argument[1]))) {
+      case '?':
+      case 'H':
+        return parse_help;
+      case 'A':
+        options->show_attributes = true;
+        break;
+      case 'B':
+        options->brief = true;
+        break;
+      case 'V':
+        options->show_version = true;
+        break;
+      default:
+        printf("Bad argument %s. Ignored.\n", argument);
+        bad_argument_seen = true;
+        break;
+    }
+  }
+  return bad_argument_seen ? parse_bad_arguments : parse_run;
+}
+
+int run_quorbel(int argc, char** argv) {
+  print_banner();
+  list_options options;
+  platform_read_environment("WINDIR", windows_dir, sizeof windows_dir);
+
+  switch (parse_arguments(argc, argv, &options)) {
+    case parse_help:
+      print_usage();
+      return status_help_shown;
+    case parse_bad_arguments:
+      return status_bad_argument;
+    case parse_run:
+      break;
+  }
+  return list_drivers(options);
+}

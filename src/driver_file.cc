@@ -1,0 +1,76 @@
+#include "driver_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "product_version.h"
+
+char windows_dir[260] = "";
+
+const char* after_windir_token(const char* value) {
+  static const char token[] = "%WINDIR%";
+  const size_t token_length = sizeof token - 1;
+  if (strncmp(value, token, token_length) != 0 || value[token_length] == '\0') return nullptr;
+  return value + token_length;
+}
+
+// The whole "Driver" value: in buffer when it fits, else in a heap block
+// that *spill receives and the caller frees.
+static const char* read_driver_value(driver_key key, char* buffer, size_t capacity, char** spill) {
+  size_t needed = platform_read_driver_value(key, buffer, capacity);
+  // The value may grow between two reads; a few rounds settle it, and the
+  // platform leaves a cut but terminated value if they do not.
+  for (int round = 0; needed >= capacity && round < 3; ++round) {
+    char* larger = static_cast<char*>(malloc(needed + 1));
+    if (!larger) break;
+    free(*spill);
+    *spill = larger;
+    capacity = needed + 1;
+    needed = platform_read_driver_value(key, larger, capacity);
+  }
+  return *spill ? *spill : buffer;
+}
+
+// head followed by tail, in buffer when it fits, else on the heap; null
+// when memory runs out.
+static char* join_path(const char* head, const char* tail, char* buffer, size_t capacity) {
+  const size_t head_length = strlen(head);
+  const size_t tail_length = strlen(tail);
+  const size_t needed = head_length + tail_length + 1;
+  char* path = needed <= capacity ? buffer : static_cast<char*>(malloc(needed));
+  if (path) {
+    memcpy(path, head, head_length);
+    memcpy(path + head_length, tail, tail_length + 1);
+  }
+  return path;
+}
+
+int print_driver_file(const char* description, bool show_version) {
+  driver_key key;
+  if (!platform_open_driver_key(description, &key)) return 0;
+
+  char value_buffer[260];
+  char* long_value = nullptr;
+  const char* value = read_driver_value(key, value_buffer, sizeof value_buffer, &long_value);
+
+  const char* tail = after_windir_token(value);
+  const char* head = tail ? windows_dir : "";
+  if (!tail) tail = value;
+  // Written in two pieces, so no buffer limits how long the path may be.
+  fputc('\t', stdout);
+  fputs(head, stdout);
+  fputs(tail, stdout);
+
+  if (show_version) {
+    char path_buffer[261];
+    char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
+    if (path) print_product_version(path);
+    if (path != path_buffer) free(path);
+  }
+
+  free(long_value);
+  platform_close_driver_key(key);
+  return 0;
+}

@@ -1,0 +1,14 @@
+// The path of a driver's library, from the installer's settings of the
+// driver, with a leading %WINDIR% token expanded.
+#pragma once
+
+// The WINDIR environment variable, read once at start; empty when absent.
+extern char windows_dir[260];
+
+// Where the rest of the path starts when value begins with the %WINDIR%
+// token (upper case) and more follows it; null otherwise.
+const char* after_windir_token(const char* value);
+
+// Writes TAB and the library path, then with show_version its product
+// version. Writes nothing when the driver has no settings. Returns 0.
+int print_driver_file(const char* description, bool show_version);

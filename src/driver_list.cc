@@ -1,0 +1,70 @@
+#include "driver_list.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "attributes.h"
+#include "driver_file.h"
+
+SQLHENV env_handle = SQL_NULL_HENV;
+
+bool odbc_ok(SQLRETURN result) {
+  // Taken as 16 bits: that is all the interface promises.
+  const int16_t code = static_cast<int16_t>(result);
+  return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO;
+}
+
+static int write_driver_lines(const list_options& options) {
+  SQLCHAR description[256];
+  SQLCHAR attributes[attributes_capacity + 1];
+  SQLSMALLINT description_length = 0;
+  SQLSMALLINT attributes_length = 0;
+  // Never handed to the Driver Manager, so a description always ends here.
+  description[255] = '\0';
+
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    // A Driver Manager that cuts the list leaves the rest of the buffer as
+    // it was; cleared, it cannot show the previous driver's entries.
+    memset(attributes, 0, sizeof attributes);
+    const SQLRETURN result =
+        SQLDrivers(env_handle, direction, description, 255, &description_length, attributes,
+                   attributes_capacity, &attributes_length);
+    if (static_cast<int16_t>(result) == SQL_NO_DATA) return status_listed;
+    if (!odbc_ok(result)) {
+      fputs("ERROR: could not list drivers", stderr);
+      return status_listing_failed;
+    }
+
+    const char* name = reinterpret_cast<const char*>(description);
+    fputs(name, stdout);
+    if (!options.brief) {
+      print_driver_file(name, options.show_version);
+      if (options.show_attributes)
+        print_attributes(reinterpret_cast<const char*>(attributes), attributes_length);
+    }
+    fputs("\n", stdout);
+    direction = SQL_FETCH_NEXT;
+  }
+}
+
+int list_drivers(const list_options& options) {
+  if (!odbc_ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_handle))) {
+    fputs("ERROR: could not allocate environment handle.", stderr);
+    return status_no_environment;
+  }
+
+  int status;
+  const SQLPOINTER odbc3 = reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_OV_ODBC3));
+  if (odbc_ok(SQLSetEnvAttr(env_handle, SQL_ATTR_ODBC_VERSION, odbc3, 0))) {
+    status = write_driver_lines(options);
+  } else {
+    fputs("ERROR: could not set ODBC version", stderr);
+    status = status_no_odbc_version;
+  }
+
+  SQLFreeHandle(SQL_HANDLE_ENV, env_handle);
+  env_handle = SQL_NULL_HENV;
+  return status;
+}

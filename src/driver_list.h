@@ -1,0 +1,27 @@
+// The driver listing: one line per driver the ODBC Driver Manager reports.
+#pragma once
+
+#include "platform/odbc.h"
+
+// What a driver line holds; the command line only ever sets these.
+struct list_options {
+  bool brief = false;
+  bool show_attributes = false;
+  bool show_version = false;
+};
+
+// Exit statuses of a listing.
+enum {
+  status_listed = 0,
+  status_no_environment = 2,
+  status_no_odbc_version = 4,
+  status_listing_failed = 8,
+};
+
+// Valid only while list_drivers runs.
+extern SQLHENV env_handle;
+
+bool odbc_ok(SQLRETURN result);
+
+// Writes every driver's line to standard output; returns an exit status.
+int list_drivers(const list_options& options);

@@ -1,0 +1,73 @@
+// Windows: the registry, the process environment and version.dll.
+#include <windows.h>
+
+#include "platform.h"
+
+void platform_read_environment(const char* name, char* buf, size_t cap) {
+  const DWORD length = GetEnvironmentVariableA(name, buf, static_cast<DWORD>(cap));
+  // When the value does not fit, the buffer's content is undefined.
+  if (length == 0 || length >= cap) buf[0] = '\0';
+}
+
+bool platform_open_driver_key(const char* description, driver_key* key) {
+  HKEY installer;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODBC\\ODBCINST.INI", &installer) != ERROR_SUCCESS)
+    return false;
+  // An empty name would hand back the installer's key itself.
+  if (description[0] == '\0') {
+    *key = installer;
+    return true;
+  }
+  // Opened below the installer's key rather than by one full path: Wine
+  // refuses names of more than 260 characters, and descriptions run to 254.
+  HKEY driver;
+  const LONG result = RegOpenKeyA(installer, description, &driver);
+  RegCloseKey(installer);
+  if (result != ERROR_SUCCESS) return false;
+  *key = driver;
+  return true;
+}
+
+size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
+  DWORD type = REG_NONE;
+  DWORD size = static_cast<DWORD>(cap);
+  const LONG result = RegQueryValueExA(static_cast<HKEY>(key), "Driver", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(buf), &size);
+  const bool is_string = type == REG_SZ || type == REG_EXPAND_SZ;
+  if (result == ERROR_MORE_DATA && is_string) {
+    buf[0] = '\0';
+    return size >= cap ? size : cap;
+  }
+  if (result != ERROR_SUCCESS || !is_string) {
+    buf[0] = '\0';
+    return 0;
+  }
+  // A string may be stored without its NUL.
+  if (size < cap) {
+    buf[size] = '\0';
+    return size;
+  }
+  if (buf[cap - 1] == '\0') return cap - 1;
+  buf[cap - 1] = '\0';
+  return cap;
+}
+
+void platform_close_driver_key(driver_key key) { RegCloseKey(static_cast<HKEY>(key)); }
+
+size_t platform_version_size(const char* path) {
+  DWORD ignored = 0;
+  return GetFileVersionInfoSizeA(path, &ignored);
+}
+
+bool platform_read_version(const char* path, size_t size, void* block) {
+  return GetFileVersionInfoA(path, 0, static_cast<DWORD>(size), block) != FALSE;
+}
+
+bool platform_find_version_record(const void* block, const void** record, size_t* record_size) {
+  void* found = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, "\\", &found, &length)) return false;
+  *record = found;
+  *record_size = length;
+  return true;
+}

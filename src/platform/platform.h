@@ -1,0 +1,38 @@
+// The operating-system services the tool needs besides ODBC and the standard
+// streams: the environment, the ODBC installer's per-driver settings and
+// version resources. platform-win32.cc and platform-posix.cc implement them;
+// the build picks one.
+#pragma once
+
+#include <cstddef>
+
+// Copies the named environment variable into buf. Afterwards buf holds the
+// whole value or, when the variable is absent or needs more than cap bytes,
+// the empty string.
+void platform_read_environment(const char* name, char* buf, size_t cap);
+
+// The installer's settings of one driver: its registry key on Windows.
+typedef void* driver_key;
+
+// Opens the installer's settings of the driver with this description.
+// False when there are none.
+bool platform_open_driver_key(const char* description, driver_key* key);
+
+// Reads the driver library's file name ("Driver") into buf, always
+// NUL-terminated; empty when the value is missing or not a string. Returns
+// less than cap when buf holds the whole value; otherwise the value did not
+// fit, and a buffer one byte larger than the number returned should be
+// offered again.
+size_t platform_read_driver_value(driver_key key, char* buf, size_t cap);
+
+void platform_close_driver_key(driver_key key);
+
+// Size of the file's version resource; 0 when it has none or cannot be read.
+size_t platform_version_size(const char* path);
+
+// Reads the version resource into block (size bytes). False on failure.
+bool platform_read_version(const char* path, size_t size, void* block);
+
+// Finds the fixed version record in a block read above. False when the
+// look-up fails.
+bool platform_find_version_record(const void* block, const void** record, size_t* record_size);

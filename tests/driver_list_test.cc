@@ -1,0 +1,157 @@
+#include "driver_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "capture.h"
+#include "driver_file.h"
+#include "fakes.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+class ListDrivers : public testing::Test {
+ protected:
+  void SetUp() override { reset_fakes(); }
+
+  captured list(list_options options = {}) {
+    return capture([&] { status = list_drivers(options); });
+  }
+
+  int status = -1;
+};
+
+TEST(OdbcOk, AcceptsOnlyTheTwoSuccessCodes) {
+  const struct {
+    SQLRETURN code;
+    bool ok;
+  } cases[] = {
+      {SQL_SUCCESS, true},    {SQL_SUCCESS_WITH_INFO, true}, {SQL_NO_DATA, false},
+      {SQL_ERROR, false},     {SQL_INVALID_HANDLE, false},   {SQL_STILL_EXECUTING, false},
+      {SQL_NEED_DATA, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(odbc_ok(c.code), c.ok) << c.code;
+}
+
+TEST_F(ListDrivers, AllocationFailureEndsWithStatus2AndFreesNothing) {
+  fake_dm.alloc_result = SQL_ERROR;
+  const captured written = list();
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(written.err, "ERROR: could not allocate environment handle.");
+  EXPECT_EQ(written.out, "");
+  EXPECT_EQ(fake_dm.free_calls, 0);
+  EXPECT_TRUE(fake_dm.directions.empty());
+}
+
+TEST_F(ListDrivers, VersionFailureEndsWithStatus4AndStillFrees) {
+  fake_dm.version_result = SQL_ERROR;
+  fake_dm.drivers = {{"Never listed", "", 0, SQL_SUCCESS}};
+  const captured written = list();
+  EXPECT_EQ(status, 4);
+  EXPECT_EQ(written.err, "ERROR: could not set ODBC version");
+  EXPECT_EQ(written.out, "");
+  EXPECT_EQ(fake_dm.free_calls, 1);
+  EXPECT_TRUE(fake_dm.directions.empty());
+}
+
+TEST_F(ListDrivers, SuccessWithInfoFromSetUpIsSuccess) {
+  fake_dm.alloc_result = SQL_SUCCESS_WITH_INFO;
+  fake_dm.version_result = SQL_SUCCESS_WITH_INFO;
+  fake_dm.drivers = {{"Listed", "", 0, SQL_SUCCESS}};
+  const captured written = list();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(written.out, "Listed\n");
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(fake_dm.odbc_version), uintptr_t{SQL_OV_ODBC3});
+}
+
+TEST_F(ListDrivers, NoDriversWritesNothing) {
+  const captured written = list();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(written.out, "");
+  EXPECT_EQ(written.err, "");
+  EXPECT_EQ(fake_dm.free_calls, 1);
+  EXPECT_EQ(fake_dm.directions, std::vector<SQLUSMALLINT>{SQL_FETCH_FIRST});
+}
+
+TEST_F(ListDrivers, FetchesFirstThenNextWithTheBufferSizes) {
+  fake_dm.drivers = {{"One", "", 0, SQL_SUCCESS}, {"Two %s", "", 0, SQL_SUCCESS}};
+  const captured written = list();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(written.out, "One\nTwo %s\n");
+  EXPECT_EQ(fake_dm.directions,
+            (std::vector<SQLUSMALLINT>{SQL_FETCH_FIRST, SQL_FETCH_NEXT, SQL_FETCH_NEXT}));
+  EXPECT_EQ(fake_dm.description_capacities, std::vector<SQLSMALLINT>(3, 255));
+  EXPECT_EQ(fake_dm.attributes_capacities, std::vector<SQLSMALLINT>(3, 1023));
+  EXPECT_EQ(fake_dm.free_calls, 1);
+}
+
+TEST_F(ListDrivers, CutDescriptionIsWrittenAndLookedUp) {
+  const std::string whole(300, 'd');
+  const std::string cut(254, 'd');
+  fake_dm.drivers = {{whole, "", 0, SQL_SUCCESS_WITH_INFO}};
+  fake_driver_key(cut, "/lib/cut.so");
+  const captured written = list();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(written.out, cut + "\t/lib/cut.so\n");
+}
+
+TEST_F(ListDrivers, FailureWhileListingKeepsTheLinesAndEndsWithStatus8) {
+  const struct {
+    const char* name;
+    size_t drivers_before;
+    SQLRETURN failure;
+  } cases[] = {
+      {"first call fails", 0, SQL_ERROR},
+      {"third call fails", 2, SQL_ERROR},
+      {"invalid handle", 1, SQL_INVALID_HANDLE},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_dm.drivers.assign(c.drivers_before, {"Drv", "", 0, SQL_SUCCESS});
+    fake_dm.end_result = c.failure;
+    const captured written = list();
+    std::string lines;
+    for (size_t i = 0; i < c.drivers_before; ++i) lines += "Drv\n";
+    EXPECT_EQ(status, 8) << c.name;
+    EXPECT_EQ(written.out, lines) << c.name;
+    EXPECT_EQ(written.err, "ERROR: could not list drivers") << c.name;
+    EXPECT_EQ(fake_dm.free_calls, 1) << c.name;
+  }
+}
+
+TEST_F(ListDrivers, LineFieldsFollowTheOptions) {
+  const struct {
+    const char* name;
+    list_options options;
+    const char* expected;
+  } cases[] = {
+      {"default", {false, false, false}, "Sample\tC:\\WINDOWS\\system32\\sample.dll\n"},
+      {"attributes", {false, true, false}, "Sample\tC:\\WINDOWS\\system32\\sample.dll\tA=1\tB=2\n"},
+      {"version and attributes",
+       {false, true, true},
+       "Sample\tC:\\WINDOWS\\system32\\sample.dll\t1.02.30.04\tA=1\tB=2\n"},
+      {"brief wins", {true, true, true}, "Sample\n"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    strcpy(windows_dir, "C:\\WINDOWS");
+    fake_dm.drivers = {{"Sample", "A=1\0B=2\0\0"s, 8, SQL_SUCCESS}};
+    fake_driver_key("Sample", "%WINDIR%\\system32\\sample.dll");
+    fake_os.versions["C:\\WINDOWS\\system32\\sample.dll"].record = version_record(1, 2, 30, 4);
+    EXPECT_EQ(list(c.options).out, c.expected) << c.name;
+    EXPECT_EQ(fake_os.open_keys, 0) << c.name;
+  }
+}
+
+TEST_F(ListDrivers, AttributesOfAnEarlierDriverNeverShow) {
+  // The second list is cut and not closed; only what the Driver Manager
+  // wrote for that driver may appear.
+  fake_dm.drivers = {{"First", "A=1\0B=2\0\0"s, 8, SQL_SUCCESS},
+                     {"Second", "C=3\0"s, 1500, SQL_SUCCESS_WITH_INFO}};
+  EXPECT_EQ(list({false, true, false}).out, "First\tA=1\tB=2\nSecond\tC=3\n");
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// Stand-ins for the ODBC Driver Manager and the operating system, so that
+// every outcome the tool can meet is forced from a test.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/odbc.h"
+
+struct fake_driver {
+  std::string description;  // copied as the Driver Manager would, cut to fit
+  std::string attributes;   // raw bytes, NULs included; the rest stays untouched
+  SQLSMALLINT attributes_length;
+  SQLRETURN result;
+};
+
+struct fake_driver_manager {
+  SQLRETURN alloc_result = SQL_SUCCESS;
+  SQLRETURN version_result = SQL_SUCCESS;
+  std::vector<fake_driver> drivers;
+  SQLRETURN end_result = SQL_NO_DATA;
+
+  int alloc_calls = 0;
+  int free_calls = 0;
+  SQLPOINTER odbc_version = nullptr;
+  std::vector<SQLUSMALLINT> directions;
+  std::vector<SQLSMALLINT> description_capacities;
+  std::vector<SQLSMALLINT> attributes_capacities;
+};
+
+struct fake_registry_value {
+  std::string bytes;
+  bool is_string = true;
+};
+
+struct fake_version_data {
+  bool readable = true;
+  bool has_root = true;
+  std::vector<uint32_t> record;
+};
+
+struct fake_system {
+  std::map<std::string, std::string> environment;
+  // Drivers that have installer settings, and their "Driver" value if any.
+  std::map<std::string, std::vector<fake_registry_value>> keys;
+  std::map<std::string, fake_version_data> versions;
+  int open_keys = 0;
+  std::vector<std::string> version_paths;
+  const fake_version_data* version_read = nullptr;
+};
+
+extern fake_driver_manager fake_dm;
+extern fake_system fake_os;
+
+// Both fakes as new, and windows_dir empty.
+void reset_fakes();
+
+// A key whose "Driver" value is value.
+void fake_driver_key(const std::string& description, const std::string& value);
+
+// The fixed version record carrying this product version (and another file
+// version, which must never show).
+std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t build,
+                                     uint16_t revision);
