@@ -1,0 +1,315 @@
+#!/usr/bin/env bash
+# Runs a built quorbel against a real ODBC Driver Manager and compares every
+# byte it writes. The native program asks unixODBC; a Windows program runs
+# under Wine, whose ODBC32 is served by the host's unixODBC and whose
+# registry and version.dll are real. Both read a private odbcinst.ini.
+#
+# Usage: end_to_end.sh PROGRAM WORKDIR [CROSS_CXX]
+#   CROSS_CXX: the mingw-w64 g++ that built a Windows PROGRAM; its windres
+#   builds the test libraries with version resources.
+set -u
+program=$1
+work=$2
+cross_cxx=${3:-}
+
+rm -rf "$work"
+mkdir -p "$work/ini"
+export ODBCSYSINI=$work/ini
+passed=0
+failed=0
+
+case $program in
+  *.exe) windows=true ;;
+  *) windows=false ;;
+esac
+
+repeat() { printf "%$2s" '' | tr ' ' "$1"; }
+
+# Bitness of the program: the PE machine field, or the host's.
+if $windows; then
+  pe=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' ')
+  case $(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ') in
+    8664) bits=64 ;;
+    *) bits=32 ;;
+  esac
+else
+  bits=$(getconf LONG_BIT)
+fi
+
+# --- The drivers -----------------------------------------------------------
+
+long_name=$(repeat L 254)
+cut_name=$(repeat M 300)
+long_value_file=/opt/$(repeat v 300).so
+long_piece=Piece=$(repeat p 600)
+many_attributes=""
+for i in $(seq -w 1 80); do many_attributes+="Key$i=value$i"$'\n'; done
+
+cat >"$work/ini/odbcinst.ini" <<EOF
+[Sample]
+Description=Sample driver
+Driver=/opt/quorbel/lib/sample.so
+Driver64=/opt/quorbel/lib64/sample.so
+Setup=/opt/quorbel/lib/setup.so
+
+[Percent %s%n]
+Driver=%WINDIR%/odbc/%s.so
+
+[Bare]
+
+[Back\\slash]
+Driver=/opt/back.so
+
+[$long_name]
+Driver=/opt/long.so
+
+[$cut_name]
+Driver=/opt/cut.so
+
+[Long value]
+Driver=$long_value_file
+
+[Many attributes]
+${many_attributes}
+[Long piece]
+$long_piece
+
+[No version]
+Driver=/opt/plain.so
+EOF
+
+# The attribute list as the Driver Manager cuts it: whole entries while the
+# entries and the list's closing NUL fit in 1023 bytes.
+cut_attributes() {
+  local used=0 line fields=""
+  while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    ((used + ${#line} + 2 <= 1023)) || break
+    fields+=$'\t'$line
+    used=$((used + ${#line} + 1))
+  done <<<"$many_attributes"
+  printf '%s' "$fields"
+}
+
+descriptions="Sample
+Percent %s%n
+Bare
+Back\\slash
+$long_name
+$(repeat M 254)
+Long value
+Many attributes
+Long piece
+No version
+"
+
+# Attribute fields of each driver, in listing order.
+attribute_fields=(
+  $'\tDescription=Sample driver\tDriver=/opt/quorbel/lib/sample.so\tDriver64=/opt/quorbel/lib64/sample.so\tSetup=/opt/quorbel/lib/setup.so'
+  $'\tDriver=%WINDIR%/odbc/%s.so'
+  ''
+  $'\tDriver=/opt/back.so'
+  $'\tDriver=/opt/long.so'
+  $'\tDriver=/opt/cut.so'
+  $'\tDriver='$long_value_file
+  "$(cut_attributes)"
+  $'\t'$long_piece
+  $'\tDriver=/opt/plain.so'
+)
+
+# --- Running the program ---------------------------------------------------
+
+if $windows; then
+  export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  trap 'wineserver -k >/dev/null 2>&1' EXIT
+  wineboot -i >/dev/null 2>&1 || { echo "cannot create the Wine prefix"; exit 1; }
+  windir='C:\windows'
+  system32=$WINEPREFIX/drive_c/windows/system32
+  syswow64=$WINEPREFIX/drive_c/windows/syswow64
+fi
+
+# run ARGS...: the program's streams go to out and err, its status to status.
+run() {
+  if $windows; then
+    wine "$program" "$@" >"$work/out" 2>"$work/err"
+  else
+    WINDIR=/win "$program" "$@" >"$work/out" 2>"$work/err"
+  fi
+  status=$?
+}
+
+# Windows text mode ends every line in CR LF.
+to_platform() { if $windows; then perl -pe 's/\n/\r\n/'; else cat; fi; }
+
+# expect NAME STATUS OUT ERR: compares the last run.
+expect() {
+  printf '%s' "$3" | to_platform >"$work/want_out"
+  printf '%s' "$4" | to_platform >"$work/want_err"
+  if [ "$status" = "$2" ] && cmp -s "$work/out" "$work/want_out" &&
+    cmp -s "$work/err" "$work/want_err"; then
+    passed=$((passed + 1))
+    return
+  fi
+  failed=$((failed + 1))
+  echo "FAIL: $1 (status $status, wanted $2)"
+  diff <(od -c "$work/want_out") <(od -c "$work/out") | head -20
+  diff <(od -c "$work/want_err") <(od -c "$work/err") | head -20
+}
+
+banner="quorbel - list of installed ODBC drivers, $bits bit:"$'\n'
+usage="quorbel [-b] [-a] [-v]
+  -b - brief mode, data source name without driver name
+  -a - show extended driver attributes
+  -v - show version of the driver
+"
+
+# --- The command line ------------------------------------------------------
+
+run -?
+expect "-? gives the usage" 0 "" "$banner$usage"
+run /H extra
+expect "/H gives the usage" 0 "" "$banner$usage"
+run -x -h
+expect "-x then -h" 0 $'Bad argument -x. Ignored.\n' "$banner$usage"
+run -h -x
+expect "-h then -x" 0 "" "$banner$usage"
+run -- / - -%s%n word
+expect "bad arguments" 128 $'Bad argument --. Ignored.\nBad argument /. Ignored.\nBad argument -. Ignored.\nBad argument -%s%n. Ignored.\n' "$banner"
+if ! $windows; then
+  run -é
+  expect "a byte above 0x7f as the letter" 128 $'Bad argument -é. Ignored.\n' "$banner"
+fi
+
+# --- The listing -----------------------------------------------------------
+
+run -b -a -v
+expect "brief lines hold the description alone" 0 "$descriptions" "$banner"
+
+# lines: each driver's description followed by its fields.
+lines() {
+  local i=0 description
+  while IFS= read -r description; do
+    printf '%s%s\n' "$description" "${fields[$i]}"
+    i=$((i + 1))
+  done <<<"${descriptions%$'\n'}"
+}
+# with_attributes: the path fields followed by the attribute fields.
+with_attributes() {
+  local i
+  for i in "${!paths[@]}"; do fields[$i]=${paths[$i]}${attribute_fields[$i]}; done
+}
+
+if ! $windows; then
+  sample64=/opt/quorbel/lib64/sample.so
+  [ "$bits" = 64 ] || sample64=/opt/quorbel/lib/sample.so
+  paths=(
+    $'\t'$sample64
+    $'\t/win/odbc/%s.so'
+    $'\t'
+    $'\t/opt/back.so'
+    $'\t/opt/long.so'
+    ''
+    $'\t'$long_value_file
+    $'\t'
+    $'\t'
+    $'\t/opt/plain.so'
+  )
+  fields=("${paths[@]}")
+  run
+  expect "paths from odbcinst.ini" 0 "$(lines)"$'\n' "$banner"
+  run -v
+  expect "ELF libraries carry no version" 0 "$(lines)"$'\n' "$banner"
+  with_attributes
+  run -v -a
+  expect "paths and attributes" 0 "$(lines)"$'\n' "$banner"
+
+  fields=("${paths[@]}")
+  fields[1]=$'\t/odbc/%s.so'
+  WINDIR=$(repeat w 260) "$program" >"$work/out" 2>"$work/err"
+  status=$?
+  expect "a WINDIR of 260 characters counts as absent" 0 "$(lines)"$'\n' "$banner"
+
+else
+  # registry VIEW SAMPLE: the drivers' keys as one view of the registry sees them.
+  registry() {
+    local key='HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBCINST.INI'
+    {
+      printf 'Windows Registry Editor Version 5.00\n\n'
+      printf '[%s\\Sample]\n"Driver"="%%WINDIR%%\\\\system32\\\\%s"\n\n' "$key" "$2"
+      printf '[%s\\Back\\slash]\n"Driver"="C:\\\\back.dll"\n\n' "$key"
+      printf '[%s\\%s]\n"Driver"="C:\\\\long.dll"\n\n' "$key" "$long_name"
+      printf '[%s\\Long value]\n"Driver"="C:\\\\%s.dll"\n\n' "$key" "$(repeat v 300)"
+      printf '[%s\\Many attributes]\n"Driver"=dword:00000005\n\n' "$key"
+      printf '[%s\\Long piece]\n"Driver"=""\n\n' "$key"
+      printf '[%s\\No version]\n"Driver"="%%WINDIR%%\\\\system32\\\\quorbel_plain.dll"\n' "$key"
+    } | perl -pe 's/\n/\r\n/' >"$work/$1.reg"
+    wine reg import "$work/$1.reg" "/reg:$1" >/dev/null 2>&1 || echo "cannot import $1.reg"
+    wine reg add "${key/HKEY_LOCAL_MACHINE/HKLM}\\Percent %s%n" /v Driver /t REG_EXPAND_SZ \
+      /d '%WINDIR%\%s%n.dll' /f "/reg:$1" >/dev/null 2>&1 || echo "cannot add a REG_EXPAND_SZ"
+  }
+  # Each view names another library, so each program shows which it read.
+  registry 64 quorbel_sample64.dll
+  registry 32 quorbel_sample32.dll
+
+  # library NAME [PRODUCT_VERSION]: a DLL of the program's own kind, placed
+  # where the program's system32 is, with a version resource whose file
+  # version (9.8.7.6) must never show.
+  library() {
+    local folder=$system32
+    [ "$bits" = 64 ] || folder=$syswow64
+    echo 'int quorbel_test_library;' >"$work/library.cc"
+    if [ -n "${2:-}" ]; then
+      printf '1 VERSIONINFO\nFILEVERSION 9,8,7,6\nPRODUCTVERSION %s\nBEGIN\nEND\n' "$2" >"$work/version.rc"
+      "${cross_cxx%g++}windres" "$work/version.rc" -o "$work/version.o" || echo "windres failed"
+      "$cross_cxx" -shared -o "$folder/$1" "$work/library.cc" "$work/version.o"
+    else
+      "$cross_cxx" -shared -o "$folder/$1" "$work/library.cc"
+    fi
+  }
+  if [ "$bits" = 64 ]; then
+    library quorbel_sample64.dll 1,2,30,4
+    sample_version=$'\t1.02.30.04'
+  else
+    library quorbel_sample32.dll 5,6,70,800
+    sample_version=$'\t5.06.70.800'
+  fi
+  library quorbel_plain.dll
+
+  paths=(
+    $'\t'"$windir"'\system32\quorbel_sample'$bits.dll
+    $'\t'"$windir"'\%s%n.dll'
+    ''
+    $'\tC:\\back.dll'
+    $'\tC:\\long.dll'
+    ''
+    $'\tC:\\'$(repeat v 300).dll
+    $'\t'
+    $'\t'
+    $'\t'"$windir"'\system32\quorbel_plain.dll'
+  )
+  fields=("${paths[@]}")
+  run
+  expect "paths from the registry" 0 "$(lines)"$'\n' "$banner"
+  fields[0]+=$sample_version
+  run -v
+  expect "product versions" 0 "$(lines)"$'\n' "$banner"
+  with_attributes
+  fields[0]=${paths[0]}$sample_version${attribute_fields[0]}
+  run -a /V
+  expect "paths, versions and attributes" 0 "$(lines)"$'\n' "$banner"
+
+  fields=("${paths[@]}")
+  fields[0]=$'\t\\system32\\quorbel_sample'$bits.dll
+  fields[1]=$'\t\\%s%n.dll'
+  fields[9]=$'\t\\system32\\quorbel_plain.dll'
+  wine cmd /c "set WINDIR=$(repeat w 260)&& $(winepath -w "$program")" >"$work/out" 2>"$work/err"
+  status=$?
+  expect "a WINDIR of 260 characters counts as absent" 0 "$(lines)"$'\n' "$banner"
+fi
+
+: >"$work/ini/odbcinst.ini"
+run -a
+expect "no drivers" 0 "" "$banner"
+
+echo "end to end ($(basename "$program"), $bits bit): $passed passed, $failed failed"
+[ "$failed" = 0 ]

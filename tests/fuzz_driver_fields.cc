@@ -1,0 +1,42 @@
+// Feeds arbitrary attribute lists, registry values and Windows directories
+// to the walk of the attribute list and to the resolution of the library
+// path. Input: two bytes of attribute length, then the attribute bytes, the
+// Windows directory and the "Driver" value, separated by 0xFF bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "attributes.h"
+#include "driver_file.h"
+#include "fakes.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The output itself is checked by the unit tests; here only safety counts.
+  return freopen("/dev/null", "w", stdout) ? 0 : 1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const short length = static_cast<short>(data[0] | (data[1] << 8));
+  const std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
+  const size_t first = rest.find('\xff');
+  const size_t second = first == std::string::npos ? first : rest.find('\xff', first + 1);
+
+  // The buffer the tool hands to SQLDrivers, cleared before each call.
+  char attributes[attributes_capacity + 1] = {};
+  const std::string list = rest.substr(0, first);
+  memcpy(attributes, list.data(), list.size() < sizeof attributes ? list.size() : sizeof attributes);
+  print_attributes(attributes, length);
+
+  reset_fakes();
+  if (first != std::string::npos) {
+    const std::string windows = rest.substr(first + 1, second - first - 1);
+    snprintf(windows_dir, sizeof windows_dir, "%s", windows.c_str());
+  }
+  const std::string value = second == std::string::npos ? rest : rest.substr(second + 1);
+  fake_driver_key("Drv", value);
+  fake_os.versions[std::string(windows_dir) + value].record = version_record(1, 2, 3, 4);
+  print_driver_file("Drv", true);
+  return 0;
+}
