@@ -120,9 +120,13 @@ attribute_fields=(
 # --- Running the program ---------------------------------------------------
 
 if $windows; then
-  export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  trap 'wineserver -k >/dev/null 2>&1' EXIT
-  wineboot -i >/dev/null 2>&1 || { echo "cannot create the Wine prefix"; exit 1; }
+  # A prefix of its own unless the test run shares one.
+  if [ -z "${WINEPREFIX:-}" ]; then
+    export WINEPREFIX=$work/wineprefix
+    trap 'bash "$(dirname "$0")/wine_prefix.sh" stop "$WINEPREFIX"' EXIT
+    bash "$(dirname "$0")/wine_prefix.sh" start "$WINEPREFIX" || exit 1
+  fi
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   windir='C:\windows'
   system32=$WINEPREFIX/drive_c/windows/system32
   syswow64=$WINEPREFIX/drive_c/windows/syswow64
