@@ -47,9 +47,9 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
   return path;
 }
 
-int print_driver_file(const char* description, bool show_version) {
+int print_driver_file(const char* description, const char* listed_settings, bool show_version) {
   driver_key key;
-  if (!platform_open_driver_key(description, &key)) return 0;
+  if (!platform_open_driver_key(description, listed_settings, &key)) return 0;
 
   char value_buffer[260];
   char* long_value = nullptr;

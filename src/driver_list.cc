@@ -38,11 +38,15 @@ static int write_driver_lines(const list_options& options) {
     }
 
     const char* name = reinterpret_cast<const char*>(description);
+    const char* listed = reinterpret_cast<const char*>(attributes);
     fputs(name, stdout);
     if (!options.brief) {
-      print_driver_file(name, options.show_version);
-      if (options.show_attributes)
-        print_attributes(reinterpret_cast<const char*>(attributes), attributes_length);
+      // A description of 254 characters may be cut, and then the list
+      // belongs to a driver of a longer name.
+      const bool list_is_this_drivers =
+          attributes_length <= attributes_capacity && strlen(name) < sizeof description - 2;
+      print_driver_file(name, list_is_this_drivers ? listed : nullptr, options.show_version);
+      if (options.show_attributes) print_attributes(listed, attributes_length);
     }
     fputs("\n", stdout);
     direction = SQL_FETCH_NEXT;

@@ -146,6 +146,20 @@ TEST_F(ListDrivers, LineFieldsFollowTheOptions) {
   }
 }
 
+TEST_F(ListDrivers, OnlyAWholeListOfThisDriverStandsForItsSettings) {
+  const std::string longest(254, 'd');  // may be a longer name, cut
+  const std::string shorter(253, 'd');
+  fake_dm.drivers = {{"Whole", "Driver=x\0\0"s, 9, SQL_SUCCESS},
+                     {"Cut list", "A=1\0\0"s, 1024, SQL_SUCCESS_WITH_INFO},
+                     {"Full list", "B=2\0\0"s, 1023, SQL_SUCCESS},
+                     {longest, "C=3\0\0"s, 4, SQL_SUCCESS_WITH_INFO},
+                     {shorter, "D=4\0\0"s, 4, SQL_SUCCESS}};
+  for (const fake_driver& driver : fake_dm.drivers) fake_driver_key(driver.description, "x.dll");
+  list();
+  EXPECT_EQ(fake_os.listed_settings,
+            (std::vector<std::string>{"Driver=x", "(none)", "B=2", "(none)", "D=4"}));
+}
+
 TEST_F(ListDrivers, AttributesOfAnEarlierDriverNeverShow) {
   // The second list is cut and not closed; only what the Driver Manager
   // wrote for that driver may appear.

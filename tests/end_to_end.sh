@@ -70,12 +70,16 @@ Driver=/opt/cut.so
 Driver=$long_value_file
 
 [Many attributes]
-${many_attributes}
+${many_attributes}Driver=/opt/many.so
+
 [Long piece]
 $long_piece
 
 [No version]
 Driver=/opt/plain.so
+
+[Spaced]
+  driver  =  /opt/spaced.so  
 EOF
 
 # The attribute list as the Driver Manager cuts it: whole entries while the
@@ -101,6 +105,7 @@ Long value
 Many attributes
 Long piece
 No version
+Spaced
 "
 
 # Attribute fields of each driver, in listing order.
@@ -115,6 +120,7 @@ attribute_fields=(
   "$(cut_attributes)"
   $'\t'$long_piece
   $'\tDriver=/opt/plain.so'
+  $'\tdriver=/opt/spaced.so'
 )
 
 # --- Running the program ---------------------------------------------------
@@ -214,9 +220,10 @@ if ! $windows; then
     $'\t/opt/long.so'
     ''
     $'\t'$long_value_file
-    $'\t'
+    $'\t/opt/many.so'
     $'\t'
     $'\t/opt/plain.so'
+    $'\t/opt/spaced.so'
   )
   fields=("${paths[@]}")
   run
@@ -290,6 +297,7 @@ else
     $'\t'
     $'\t'
     $'\t'"$windir"'\system32\quorbel_plain.dll'
+    ''
   )
   fields=("${paths[@]}")
   run

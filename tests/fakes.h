@@ -48,6 +48,7 @@ struct fake_system {
   std::map<std::string, fake_version_data> versions;
   int open_keys = 0;
   std::vector<std::string> version_paths;
+  std::vector<std::string> listed_settings;  // as each open received them
   const fake_version_data* version_read = nullptr;
 };
 

@@ -37,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string value = second == std::string::npos ? rest : rest.substr(second + 1);
   fake_driver_key("Drv", value);
   fake_os.versions[std::string(windows_dir) + value].record = version_record(1, 2, 3, 4);
-  print_driver_file("Drv", true);
+  print_driver_file("Drv", nullptr, true);
   return 0;
 }

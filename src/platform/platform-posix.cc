@@ -1,7 +1,8 @@
 // Linux and other unixODBC systems: the installer's settings of a driver are
-// the section of odbcinst.ini named by its description, read through
-// unixODBC's installer library. ELF libraries carry no version resource.
-#include <odbcinst.h>
+// the section of odbcinst.ini named by its description, as the Driver
+// Manager lists them or, failing that, as unixODBC's installer library reads
+// them. ELF libraries carry no version resource.
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <cstdlib>
@@ -16,8 +17,35 @@ static const char installer_file[] = "odbcinst.ini";
 // goes through buffers that hold anything it can return.
 enum { ini_read_capacity = 4096, section_list_capacity = 65536 };
 
-// The entry naming the library of the open section; empty for none.
-static const char* library_entry = "";
+// The library path of the open section, read when it was opened.
+static char library_path[ini_read_capacity];
+
+// unixODBC's SQLGetPrivateProfileString. Its library is loaded only when a
+// section must be read from the file, which few are: a listing pays for
+// nothing it does not use. Null when the library cannot be loaded.
+typedef int (*profile_reader)(const char* section, const char* entry, const char* fallback,
+                              char* value, int capacity, const char* file);
+
+static profile_reader installer_reader() {
+  static bool tried = false;
+  static profile_reader reader = nullptr;
+  if (!tried) {
+    tried = true;
+    if (void* library = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_LOCAL))
+      reader = reinterpret_cast<profile_reader>(dlsym(library, "SQLGetPrivateProfileString"));
+  }
+  return reader;
+}
+
+// Reads from odbcinst.ini into value, as SQLGetPrivateProfileString does;
+// false when the installer library is missing.
+static bool read_installer_file(const char* section, const char* entry, const char* fallback,
+                                char* value, int capacity) {
+  const profile_reader reader = installer_reader();
+  if (!reader) return false;
+  reader(section, entry, fallback, value, capacity, installer_file);
+  return true;
+}
 
 void platform_read_environment(const char* name, char* buf, size_t cap) {
   const char* value = getenv(name);
@@ -41,35 +69,68 @@ static bool list_holds(const char* list, const char* name) {
 static bool section_exists(const char* section) {
   char* sections = static_cast<char*>(calloc(section_list_capacity, 1));
   if (!sections) return false;
-  SQLGetPrivateProfileString(nullptr, nullptr, "", sections, section_list_capacity - 1,
-                             installer_file);
-  const bool found = list_holds(sections, section);
+  const bool found =
+      read_installer_file(nullptr, nullptr, "", sections, section_list_capacity - 1) &&
+      list_holds(sections, section);
   free(sections);
   return found;
 }
 
-bool platform_open_driver_key(const char* description, driver_key* key) {
-  char entries[ini_read_capacity] = {};
-  SQLGetPrivateProfileString(description, nullptr, "", entries, sizeof entries - 1,
-                             installer_file);
-  if (entries[0] == '\0' && !section_exists(description)) return false;
+// Reads one entry of a section into value; false when the entry (or the
+// section) is missing. Every call parses the file again, so callers ask for
+// as few entries as they can.
+static bool read_entry(const char* section, const char* entry, char* value) {
+  // No entry's value can hold a newline, so this default tells a missing
+  // entry from an empty one.
+  static const char missing[] = "\n";
+  value[0] = '\0';
+  if (read_installer_file(section, entry, missing, value, ini_read_capacity - 1) &&
+      strcmp(value, missing) != 0)
+    return true;
+  value[0] = '\0';
+  return false;
+}
 
-  // A 64-bit unixODBC loads Driver64 when a section has one.
-  if (sizeof(void*) == 8 && list_holds(entries, "Driver64"))
-    library_entry = "Driver64";
-  else if (list_holds(entries, "Driver"))
-    library_entry = "Driver";
-  else
-    library_entry = "";
-  *key = const_cast<char*>(description);
+// Finds an entry in the Driver Manager's attribute list of a section, which
+// holds its entries as keyword=value, names compared as unixODBC compares
+// them.
+static bool find_listed_entry(const char* listed, const char* entry, char* value) {
+  const size_t entry_length = strlen(entry);
+  for (const char* item = listed; *item; item += strlen(item) + 1) {
+    if (strncasecmp(item, entry, entry_length) != 0 || item[entry_length] != '=') continue;
+    const char* found = item + entry_length + 1;
+    const size_t length = strnlen(found, ini_read_capacity - 1);
+    memcpy(value, found, length);
+    value[length] = '\0';
+    return true;
+  }
+  return false;
+}
+
+bool platform_open_driver_key(const char* description, const char* listed_settings,
+                              driver_key* key) {
+  // A 64-bit unixODBC loads Driver64 when a section has one. The list that
+  // SQLDrivers returned is the section as unixODBC just read it: taken from
+  // there, the library costs no second parse of odbcinst.ini. An empty list
+  // may stand for a missing section, so that goes to the file.
+  const bool prefer_driver64 = sizeof(void*) == 8;
+  if (listed_settings && listed_settings[0] != '\0') {
+    if (!(prefer_driver64 && find_listed_entry(listed_settings, "Driver64", library_path)) &&
+        !find_listed_entry(listed_settings, "Driver", library_path))
+      library_path[0] = '\0';
+    *key = library_path;
+    return true;
+  }
+  // Whichever entry is found first also proves that the section exists.
+  const bool found = (prefer_driver64 && read_entry(description, "Driver64", library_path)) ||
+                     read_entry(description, "Driver", library_path);
+  if (!found && !section_exists(description)) return false;
+  *key = library_path;
   return true;
 }
 
 size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
-  char value[ini_read_capacity] = {};
-  if (library_entry[0] != '\0')
-    SQLGetPrivateProfileString(static_cast<const char*>(key), library_entry, "", value,
-                               sizeof value - 1, installer_file);
+  const char* value = static_cast<const char*>(key);
   const size_t length = strlen(value);
   if (length < cap) {
     memcpy(buf, value, length + 1);
@@ -80,7 +141,7 @@ size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
   return length;
 }
 
-void platform_close_driver_key(driver_key) { library_entry = ""; }
+void platform_close_driver_key(driver_key) {}
 
 size_t platform_version_size(const char*) { return 0; }
 

@@ -9,7 +9,8 @@ void platform_read_environment(const char* name, char* buf, size_t cap) {
   if (length == 0 || length >= cap) buf[0] = '\0';
 }
 
-bool platform_open_driver_key(const char* description, driver_key* key) {
+// The Windows Driver Manager lists attributes, not the registry's values.
+bool platform_open_driver_key(const char* description, const char*, driver_key* key) {
   HKEY installer;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODBC\\ODBCINST.INI", &installer) != ERROR_SUCCESS)
     return false;

@@ -15,8 +15,13 @@ void platform_read_environment(const char* name, char* buf, size_t cap);
 typedef void* driver_key;
 
 // Opens the installer's settings of the driver with this description.
-// False when there are none.
-bool platform_open_driver_key(const char* description, driver_key* key);
+// False when there are none. listed_settings is the attribute list the
+// Driver Manager returned with the description (entries closed by an empty
+// one), or null when it may be cut or another driver's; where the Driver
+// Manager lists the settings themselves, the platform may take them from
+// there instead of reading them again.
+bool platform_open_driver_key(const char* description, const char* listed_settings,
+                              driver_key* key);
 
 // Reads the driver library's file name ("Driver") into buf, always
 // NUL-terminated; empty when the value is missing or not a string. Returns
