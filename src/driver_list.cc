@@ -43,8 +43,9 @@ static int write_driver_lines(const list_options& options) {
     if (!options.brief) {
       // A description of 254 characters may be cut, and then the list
       // belongs to a driver of a longer name.
-      const bool list_is_this_drivers =
-          attributes_length <= attributes_capacity && strlen(name) < sizeof description - 2;
+      const bool list_is_this_drivers = attributes_length >= 0 &&
+                                        attributes_length <= attributes_capacity &&
+                                        strlen(name) < sizeof description - 2;
       print_driver_file(name, list_is_this_drivers ? listed : nullptr, options.show_version);
       if (options.show_attributes) print_attributes(listed, attributes_length);
     }

@@ -36,25 +36,30 @@ TEST(OdbcOk, AcceptsOnlyTheTwoSuccessCodes) {
   for (const auto& c : cases) EXPECT_EQ(odbc_ok(c.code), c.ok) << c.code;
 }
 
-TEST_F(ListDrivers, AllocationFailureEndsWithStatus2AndFreesNothing) {
-  fake_dm.alloc_result = SQL_ERROR;
-  const captured written = list();
-  EXPECT_EQ(status, 2);
-  EXPECT_EQ(written.err, "ERROR: could not allocate environment handle.");
-  EXPECT_EQ(written.out, "");
-  EXPECT_EQ(fake_dm.free_calls, 0);
-  EXPECT_TRUE(fake_dm.directions.empty());
-}
-
-TEST_F(ListDrivers, VersionFailureEndsWithStatus4AndStillFrees) {
-  fake_dm.version_result = SQL_ERROR;
-  fake_dm.drivers = {{"Never listed", "", 0, SQL_SUCCESS}};
-  const captured written = list();
-  EXPECT_EQ(status, 4);
-  EXPECT_EQ(written.err, "ERROR: could not set ODBC version");
-  EXPECT_EQ(written.out, "");
-  EXPECT_EQ(fake_dm.free_calls, 1);
-  EXPECT_TRUE(fake_dm.directions.empty());
+TEST_F(ListDrivers, SetUpFailureEndsTheRunBeforeAnyListing) {
+  const struct {
+    SQLRETURN alloc_result, version_result;
+    int status;
+    const char* message;
+    int free_calls;  // the environment is freed only once it was allocated
+  } cases[] = {
+      {SQL_ERROR, SQL_SUCCESS, 2, "ERROR: could not allocate environment handle.", 0},
+      {SQL_INVALID_HANDLE, SQL_SUCCESS, 2, "ERROR: could not allocate environment handle.", 0},
+      {SQL_SUCCESS, SQL_ERROR, 4, "ERROR: could not set ODBC version", 1},
+      {SQL_SUCCESS_WITH_INFO, SQL_NO_DATA, 4, "ERROR: could not set ODBC version", 1},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_dm.alloc_result = c.alloc_result;
+    fake_dm.version_result = c.version_result;
+    fake_dm.drivers = {{"Never listed", "", 0, SQL_SUCCESS}};
+    const captured written = list();
+    EXPECT_EQ(status, c.status) << c.message;
+    EXPECT_EQ(written.err, c.message);
+    EXPECT_EQ(written.out, "");
+    EXPECT_EQ(fake_dm.free_calls, c.free_calls) << c.message;
+    EXPECT_TRUE(fake_dm.directions.empty()) << c.message;
+  }
 }
 
 TEST_F(ListDrivers, SuccessWithInfoFromSetUpIsSuccess) {
@@ -152,12 +157,13 @@ TEST_F(ListDrivers, OnlyAWholeListOfThisDriverStandsForItsSettings) {
   fake_dm.drivers = {{"Whole", "Driver=x\0\0"s, 9, SQL_SUCCESS},
                      {"Cut list", "A=1\0\0"s, 1024, SQL_SUCCESS_WITH_INFO},
                      {"Full list", "B=2\0\0"s, 1023, SQL_SUCCESS},
+                     {"No total", "E=5\0\0"s, SQL_NO_TOTAL, SQL_SUCCESS_WITH_INFO},
                      {longest, "C=3\0\0"s, 4, SQL_SUCCESS_WITH_INFO},
                      {shorter, "D=4\0\0"s, 4, SQL_SUCCESS}};
   for (const fake_driver& driver : fake_dm.drivers) fake_driver_key(driver.description, "x.dll");
   list();
   EXPECT_EQ(fake_os.listed_settings,
-            (std::vector<std::string>{"Driver=x", "(none)", "B=2", "(none)", "D=4"}));
+            (std::vector<std::string>{"Driver=x", "(none)", "B=2", "(none)", "(none)", "D=4"}));
 }
 
 TEST_F(ListDrivers, AttributesOfAnEarlierDriverNeverShow) {
