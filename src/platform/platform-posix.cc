@@ -109,22 +109,22 @@ static bool find_listed_entry(const char* listed, const char* entry, char* value
 
 bool platform_open_driver_key(const char* description, const char* listed_settings,
                               driver_key* key) {
-  // A 64-bit unixODBC loads Driver64 when a section has one. The list that
-  // SQLDrivers returned is the section as unixODBC just read it: taken from
-  // there, the library costs no second parse of odbcinst.ini. An empty list
-  // may stand for a missing section, so that goes to the file.
-  const bool prefer_driver64 = sizeof(void*) == 8;
-  if (listed_settings && listed_settings[0] != '\0') {
-    if (!(prefer_driver64 && find_listed_entry(listed_settings, "Driver64", library_path)) &&
-        !find_listed_entry(listed_settings, "Driver", library_path))
-      library_path[0] = '\0';
-    *key = library_path;
-    return true;
+  // The list that SQLDrivers returned is the section as unixODBC just read
+  // it: taken from there, the library costs no second parse of
+  // odbcinst.ini. An empty list may stand for a missing section, so that
+  // goes to the file.
+  const bool listed = listed_settings && listed_settings[0] != '\0';
+  auto find = [&](const char* entry) {
+    return listed ? find_listed_entry(listed_settings, entry, library_path)
+                  : read_entry(description, entry, library_path);
+  };
+  // A 64-bit unixODBC loads Driver64 when a section has one.
+  const bool found = (sizeof(void*) == 8 && find("Driver64")) || find("Driver");
+  if (!found) {
+    library_path[0] = '\0';
+    // A listed section exists; an entry read from the file proves it too.
+    if (!listed && !section_exists(description)) return false;
   }
-  // Whichever entry is found first also proves that the section exists.
-  const bool found = (prefer_driver64 && read_entry(description, "Driver64", library_path)) ||
-                     read_entry(description, "Driver", library_path);
-  if (!found && !section_exists(description)) return false;
   *key = library_path;
   return true;
 }
