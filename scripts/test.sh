@@ -2,7 +2,8 @@
 # Installs the toolchains and runs every test: unit and end-to-end tests of
 # the native program, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the fuzzer, and both Windows programs under
-# Wine. Goes through every build and fails if any of them failed.
+# Wine. Goes through every build, ends with one line per build naming what
+# was skipped and why, and fails if anything failed.
 set -u
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst \
@@ -10,16 +11,43 @@ scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev 
   wine wine64 wine32:i386 perl || exit 1
 
 # build_and_test PRESET: configures, builds (showing the log only when the
-# build fails) and runs the tests of one preset.
+# build fails) and runs the tests of one preset, keeping ctest's report.
 build_and_test() {
   local log=build/$1.log
   mkdir -p build
   cmake --preset "$1" -DBUILD_TESTING=ON >"$log" 2>&1 &&
     cmake --build --preset "$1" -j"$(nproc)" >>"$log" 2>&1 || {
     cat "$log"
+    echo "build failed" >"build/$1.ctest.log"
     return 1
   }
-  ctest --preset "$1"
+  ctest --preset "$1" 2>&1 | tee "build/$1.ctest.log"
+  return "${PIPESTATUS[0]}"
+}
+
+# summarize PRESET: one line with the counts of ctest's report, each skipped
+# test named with the reason it gave.
+summarize() {
+  awk -v preset="$1" -v details="build/$1/Testing/Temporary/LastTest.log" '
+    BEGIN {
+      while ((getline line < details) > 0) {
+        if (match(line, /^[0-9]+\/[0-9]+ Testing: /)) test = substr(line, RLENGTH + 1)
+        else if (line ~ /^SKIPPED: /) reason[test] = substr(line, 10)
+      }
+    }
+    /build failed/ { build_failed = 1; failed++ }
+    match($0, /Test +#[0-9]+: [^ ]+/) {
+      name = substr($0, RSTART, RLENGTH); sub(/.*: /, "", name)
+      if ($0 ~ / Passed /) passed++
+      else if ($0 ~ /\*\*\*Skipped /) skipped_list = skipped_list " " name " (" reason[name] ");"
+      else failed++
+      if ($0 ~ /\*\*\*Skipped /) skipped++
+    }
+    END {
+      printf "%s: %s%d passed, %d failed, %d skipped%s\n", preset,
+        build_failed ? "build failed, " : "", passed, failed, skipped,
+        skipped ? ":" skipped_list : ""
+    }' "build/$1.ctest.log"
 }
 
 failed=()
@@ -28,8 +56,15 @@ for preset in linux sanitize fuzz win32 win64; do
   build_and_test "$preset" || failed+=("$preset")
 done
 
-if [ "${#failed[@]}" != 0 ]; then
-  echo "failed builds: ${failed[*]}"
-  exit 1
-fi
-echo "all builds passed"
+echo
+echo "== summary"
+for preset in linux sanitize fuzz win32 win64; do summarize "$preset"; done |
+  tee build/summary.log
+# The closing line, in the form test reports end with.
+awk '{
+    sub(/^[^:]*: (build failed, )?/, "")
+    split($0, n, /[^0-9]+/); p += n[1]; f += n[2]; s += n[3]
+  }
+  END { printf "all builds: %d passed, %d failed, %d skipped\n", p, f, s }' build/summary.log
+
+[ "${#failed[@]}" = 0 ]

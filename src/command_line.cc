@@ -49,7 +49,9 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
 int run_quorbel(int argc, char** argv) {
   print_banner();
   list_options options;
-  platform_read_environment("WINDIR", windows_dir, sizeof windows_dir);
+  // A directory too long for the buffer counts as absent, not as a cut path.
+  if (platform_read_environment("WINDIR", windows_dir, sizeof windows_dir) >= sizeof windows_dir)
+    windows_dir[0] = '\0';
 
   switch (parse_arguments(argc, argv, &options)) {
     case parse_help:

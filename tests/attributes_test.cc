@@ -52,6 +52,10 @@ TEST(PrintAttributes, WritesEachEntryWithinTheLength) {
       {"list cut at an entry boundary", full + '\0', 3000, tabbed(full)},
       {"cut list filling the buffer", filled, 1500, "\t" + std::string(1021, 'f')},
       {"cut list never read past 1023 bytes", std::string(1023, 'g') + "Z", 2000, ""},
+      {"whole list of exactly 1023 bytes, an empty entry inside",
+       "A=1\0\0"s + std::string(1017, 'b') + '\0', 1023, "\tA=1\t\t" + std::string(1017, 'b')},
+      {"cut list whose byte 1023 would close an entry",
+       "A=1\0"s + std::string(1019, 'g') + '\0', 2000, "\tA=1"},
   };
   for (const attributes_case& c : cases) {
     std::vector<char> buffer(c.bytes.begin(), c.bytes.end());

@@ -115,6 +115,8 @@ TEST_F(RunQuorbel, WindirIsReadOnceForTheWholeRun) {
       {"present", true, "C:\\WINDOWS", "Drv\tC:\\WINDOWS\\x.dll\n"},
       {"absent", false, "", "Drv\t\\x.dll\n"},
       {"259 characters", true, std::string(259, 'w'), "Drv\t" + std::string(259, 'w') + "\\x.dll\n"},
+      {"260 characters", true, std::string(260, 'w'), "Drv\t\\x.dll\n"},
+      {"261 characters", true, std::string(261, 'w'), "Drv\t\\x.dll\n"},
   };
   for (const auto& c : cases) {
     reset_fakes();

@@ -19,28 +19,25 @@ passed=0
 failed=0
 
 case $program in
-  *.exe) windows=true ;;
+  *.exe)
+    windows=true
+    source "$(dirname "$0")/wine.sh"
+    skip_unless_wine_runs "$program"
+    ;;
   *) windows=false ;;
 esac
 
 repeat() { printf "%$2s" '' | tr ' ' "$1"; }
 
-# Bitness of the program: the PE machine field, or the host's.
-if $windows; then
-  pe=$(od -An -tu4 -j60 -N4 "$program" | tr -d ' ')
-  case $(od -An -tx2 -j$((pe + 4)) -N2 "$program" | tr -d ' ') in
-    8664) bits=64 ;;
-    *) bits=32 ;;
-  esac
-else
-  bits=$(getconf LONG_BIT)
-fi
+if $windows; then bits=$(pe_bits "$program"); else bits=$(getconf LONG_BIT); fi
 
 # --- The drivers -----------------------------------------------------------
 
 long_name=$(repeat L 254)
 cut_name=$(repeat M 300)
 long_value_file=/opt/$(repeat v 300).so
+value_259=/opt/$(repeat v 251).so
+value_260=/opt/$(repeat v 252).so
 long_piece=Piece=$(repeat p 600)
 many_attributes=""
 for i in $(seq -w 1 80); do many_attributes+="Key$i=value$i"$'\n'; done
@@ -76,10 +73,17 @@ ${many_attributes}Driver=/opt/many.so
 $long_piece
 
 [No version]
+DriverODBCVer=03.50
 Driver=/opt/plain.so
 
 [Spaced]
   driver  =  /opt/spaced.so  
+
+[Value 259]
+Driver=$value_259
+
+[Value 260]
+Driver=$value_260
 EOF
 
 # The attribute list as the Driver Manager cuts it: whole entries while the
@@ -106,6 +110,8 @@ Many attributes
 Long piece
 No version
 Spaced
+Value 259
+Value 260
 "
 
 # Attribute fields of each driver, in listing order.
@@ -119,8 +125,10 @@ attribute_fields=(
   $'\tDriver='$long_value_file
   "$(cut_attributes)"
   $'\t'$long_piece
-  $'\tDriver=/opt/plain.so'
+  $'\tDriverODBCVer=03.50\tDriver=/opt/plain.so'
   $'\tdriver=/opt/spaced.so'
+  $'\tDriver='$value_259
+  $'\tDriver='$value_260
 )
 
 # --- Running the program ---------------------------------------------------
@@ -132,7 +140,6 @@ if $windows; then
     trap 'bash "$(dirname "$0")/wine_prefix.sh" stop "$WINEPREFIX"' EXIT
     bash "$(dirname "$0")/wine_prefix.sh" start "$WINEPREFIX" || exit 1
   fi
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   windir='C:\windows'
   system32=$WINEPREFIX/drive_c/windows/system32
   syswow64=$WINEPREFIX/drive_c/windows/syswow64
@@ -141,7 +148,7 @@ fi
 # run ARGS...: the program's streams go to out and err, its status to status.
 run() {
   if $windows; then
-    wine "$program" "$@" >"$work/out" 2>"$work/err"
+    wine_program "$program" "$@" >"$work/out" 2>"$work/err"
   else
     WINDIR=/win "$program" "$@" >"$work/out" 2>"$work/err"
   fi
@@ -224,6 +231,8 @@ if ! $windows; then
     $'\t'
     $'\t/opt/plain.so'
     $'\t/opt/spaced.so'
+    $'\t'$value_259
+    $'\t'$value_260
   )
   fields=("${paths[@]}")
   run
@@ -254,8 +263,8 @@ else
       printf '[%s\\Long piece]\n"Driver"=""\n\n' "$key"
       printf '[%s\\No version]\n"Driver"="%%WINDIR%%\\\\system32\\\\quorbel_plain.dll"\n' "$key"
     } | perl -pe 's/\n/\r\n/' >"$work/$1.reg"
-    wine reg import "$work/$1.reg" "/reg:$1" >/dev/null 2>&1 || echo "cannot import $1.reg"
-    wine reg add "${key/HKEY_LOCAL_MACHINE/HKLM}\\Percent %s%n" /v Driver /t REG_EXPAND_SZ \
+    wine_tool reg import "$work/$1.reg" "/reg:$1" >/dev/null 2>&1 || echo "cannot import $1.reg"
+    wine_tool reg add "${key/HKEY_LOCAL_MACHINE/HKLM}\\Percent %s%n" /v Driver /t REG_EXPAND_SZ \
       /d '%WINDIR%\%s%n.dll' /f "/reg:$1" >/dev/null 2>&1 || echo "cannot add a REG_EXPAND_SZ"
   }
   # Each view names another library, so each program shows which it read.
@@ -298,6 +307,8 @@ else
     $'\t'
     $'\t'"$windir"'\system32\quorbel_plain.dll'
     ''
+    ''
+    ''
   )
   fields=("${paths[@]}")
   run
@@ -314,7 +325,7 @@ else
   fields[0]=$'\t\\system32\\quorbel_sample'$bits.dll
   fields[1]=$'\t\\%s%n.dll'
   fields[9]=$'\t\\system32\\quorbel_plain.dll'
-  wine cmd /c "set WINDIR=$(repeat w 260)&& $(winepath -w "$program")" >"$work/out" 2>"$work/err"
+  wine_tool cmd /c "set WINDIR=$(repeat w 260)&& $(wine_tool winepath -w "$program")" >"$work/out" 2>"$work/err"
   status=$?
   expect "a WINDIR of 260 characters counts as absent" 0 "$(lines)"$'\n' "$banner"
 fi

@@ -73,12 +73,13 @@ SQLRETURN SQL_API SQLDrivers(SQLHENV, SQLUSMALLINT direction, SQLCHAR* descripti
 
 // The operating system.
 
-void platform_read_environment(const char* name, char* buf, size_t cap) {
+size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   auto found = fake_os.environment.find(name);
-  if (found != fake_os.environment.end() && found->second.size() < cap)
-    memcpy(buf, found->second.c_str(), found->second.size() + 1);
-  else
-    buf[0] = '\0';
+  const std::string value = found == fake_os.environment.end() ? "" : found->second;
+  const size_t copied = std::min(value.size(), cap - 1);
+  memcpy(buf, value.data(), copied);
+  buf[copied] = '\0';
+  return value.size();
 }
 
 bool platform_open_driver_key(const char* description, const char* listed_settings,

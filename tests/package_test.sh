@@ -3,13 +3,14 @@
 # runs the quorbel.exe inside under Wine.
 # Usage: package_test.sh CPACK BUILD_DIR PACKAGE_NAME  (WINEPREFIX set)
 set -u
+source "$(dirname "$0")/wine.sh"
 cpack=$1
 build=$2
 name=$3
 work=$build/tests/package
 rm -rf "$work"
 mkdir -p "$work/unpacked" "$work/ini"
-export ODBCSYSINI=$work/ini WINEDEBUG=-all
+export ODBCSYSINI=$work/ini
 passed=0
 failed=0
 
@@ -22,6 +23,7 @@ check() {
   fi
 }
 
+skip_unless_wine_runs "$build/quorbel.exe"
 (cd "$build" && "$cpack" -G ZIP >/dev/null) || { echo "cpack failed"; exit 1; }
 (cd "$work/unpacked" && cmake -E tar xf "$build/$name.zip") || { echo "cannot unpack $name.zip"; exit 1; }
 check "the zip's files" "$(cd "$work/unpacked" && find . -type f | sort | tr '\n' ' ')" \
@@ -29,7 +31,7 @@ check "the zip's files" "$(cd "$work/unpacked" && find . -type f | sort | tr '\n
 check "the zip's program is the built one" "$(cmp "$work/unpacked/quorbel.exe" "$build/quorbel.exe" && echo same)" same
 
 printf '[Packaged driver]\nDriver=packaged.dll\n' >"$work/ini/odbcinst.ini"
-out=$(wine "$work/unpacked/quorbel.exe" -b 2>/dev/null | od -An -c | tr -s ' \n' ' ')
+out=$(wine_program "$work/unpacked/quorbel.exe" -b 2>/dev/null | od -An -c | tr -s ' \n' ' ')
 check "the unpacked program lists drivers" "$out" "$(printf 'Packaged driver\r\n' | od -An -c | tr -s ' \n' ' ')"
 
 echo "package $name: $passed passed, $failed failed"

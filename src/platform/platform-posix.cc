@@ -47,13 +47,13 @@ static bool read_installer_file(const char* section, const char* entry, const ch
   return true;
 }
 
-void platform_read_environment(const char* name, char* buf, size_t cap) {
+size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   const char* value = getenv(name);
-  const size_t length = value ? strlen(value) : cap;
-  if (length < cap)
-    memcpy(buf, value, length + 1);
-  else
-    buf[0] = '\0';
+  const size_t length = value ? strlen(value) : 0;
+  const size_t copied = length < cap ? length : cap - 1;
+  if (copied) memcpy(buf, value, copied);
+  buf[copied] = '\0';
+  return length;
 }
 
 // Whether a NUL-separated list, closed by an empty name, holds name

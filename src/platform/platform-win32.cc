@@ -3,10 +3,13 @@
 
 #include "platform.h"
 
-void platform_read_environment(const char* name, char* buf, size_t cap) {
+size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   const DWORD length = GetEnvironmentVariableA(name, buf, static_cast<DWORD>(cap));
-  // When the value does not fit, the buffer's content is undefined.
-  if (length == 0 || length >= cap) buf[0] = '\0';
+  if (length > 0 && length < cap) return length;
+  // When the value does not fit, the call returns the size it needs, its
+  // NUL included, and leaves the buffer undefined.
+  buf[0] = '\0';
+  return length > 0 ? length - 1 : 0;
 }
 
 // The Windows Driver Manager lists attributes, not the registry's values.

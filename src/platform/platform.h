@@ -6,10 +6,10 @@
 
 #include <cstddef>
 
-// Copies the named environment variable into buf. Afterwards buf holds the
-// whole value or, when the variable is absent or needs more than cap bytes,
-// the empty string.
-void platform_read_environment(const char* name, char* buf, size_t cap);
+// Copies the named environment variable into buf, always NUL-terminated,
+// and returns the value's length (0 when the variable is absent). buf holds
+// the whole value only when the length is below cap.
+size_t platform_read_environment(const char* name, char* buf, size_t cap);
 
 // The installer's settings of one driver: its registry key on Windows.
 typedef void* driver_key;
