@@ -2,11 +2,10 @@
 
 #include <cstdio>
 
-void print_attributes(const char* attributes, short length) {
-  // A length beyond the buffer means the Driver Manager cut the list at an
-  // entry boundary and closed it with an empty entry; nothing after that
-  // was written by it.
-  const bool cut = length > attributes_capacity;
+void print_attributes(const char* attributes, short length, bool list_is_whole) {
+  // A cut list ends at an entry boundary, closed by an empty entry; nothing
+  // after that was written by the Driver Manager.
+  const bool cut = !list_is_whole || length < 0 || length > attributes_capacity;
   const int end = cut ? attributes_capacity : length;
 
   int piece_start = 0;

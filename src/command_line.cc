@@ -62,5 +62,12 @@ int run_quorbel(int argc, char** argv) {
     case parse_run:
       break;
   }
-  return list_drivers(options);
+  int status = list_drivers(options);
+  // A full disk or a closed stream shows only once the buffer is written
+  // out; a cut listing must not pass for a whole one.
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    fputs("ERROR: could not write to standard output", stderr);
+    if (status == status_listed) status = status_output_lost;
+  }
+  return status;
 }

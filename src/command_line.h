@@ -4,7 +4,7 @@
 #include "driver_list.h"
 
 // Exit statuses of the command line itself; the listing adds its own.
-enum { status_help_shown = 0, status_bad_argument = 128 };
+enum { status_help_shown = 0, status_output_lost = 32, status_bad_argument = 128 };
 
 enum parse_result { parse_run, parse_help, parse_bad_arguments };
 

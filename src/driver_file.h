@@ -10,7 +10,7 @@ extern char windows_dir[260];
 const char* after_windir_token(const char* value);
 
 // Writes TAB and the library path, then with show_version its product
-// version. Writes nothing when the driver has no settings. listed_settings:
-// the driver's attribute list when it is whole and surely this driver's,
-// else null. Returns 0.
+// version. Writes nothing when the driver has no settings. description:
+// null when the Driver Manager cut it. listed_settings: the driver's
+// attribute list when it is whole, else null. Returns 0.
 int print_driver_file(const char* description, const char* listed_settings, bool show_version);

@@ -15,6 +15,18 @@ bool odbc_ok(SQLRETURN result) {
   return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO;
 }
 
+// Whether the attribute list holds all of the driver's settings. The Driver
+// Manager reports a cut with SQL_SUCCESS_WITH_INFO, which a cut description
+// brings too, and with a length past the buffer; unixODBC keeps the length
+// in 16 bits, so that may also wrap to a negative or a small number. A whole
+// list closes right at its length.
+static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR* list,
+                          SQLSMALLINT length) {
+  if (length < 0 || length > attributes_capacity) return false;
+  if (static_cast<int16_t>(result) != SQL_SUCCESS && !description_cut) return false;
+  return list[length] == '\0' && (length == 0 || list[length - 1] == '\0');
+}
+
 static int write_driver_lines(const list_options& options) {
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
@@ -28,6 +40,7 @@ static int write_driver_lines(const list_options& options) {
     // A Driver Manager that cuts the list leaves the rest of the buffer as
     // it was; cleared, it cannot show the previous driver's entries.
     memset(attributes, 0, sizeof attributes);
+    description_length = 0;
     const SQLRETURN result =
         SQLDrivers(env_handle, direction, description, 255, &description_length, attributes,
                    attributes_capacity, &attributes_length);
@@ -41,13 +54,13 @@ static int write_driver_lines(const list_options& options) {
     const char* listed = reinterpret_cast<const char*>(attributes);
     fputs(name, stdout);
     if (!options.brief) {
-      // A description of 254 characters may be cut, and then the list
-      // belongs to a driver of a longer name.
-      const bool list_is_this_drivers = attributes_length >= 0 &&
-                                        attributes_length <= attributes_capacity &&
-                                        strlen(name) < sizeof description - 2;
-      print_driver_file(name, list_is_this_drivers ? listed : nullptr, options.show_version);
-      if (options.show_attributes) print_attributes(listed, attributes_length);
+      // A cut description may name another driver, so only the list, which
+      // the Driver Manager read by the whole name, may stand for this one.
+      const bool description_cut = description_length >= SQLSMALLINT{sizeof description - 1};
+      const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
+      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr,
+                        options.show_version);
+      if (options.show_attributes) print_attributes(listed, attributes_length, whole);
     }
     fputs("\n", stdout);
     direction = SQL_FETCH_NEXT;

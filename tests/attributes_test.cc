@@ -16,6 +16,7 @@ struct attributes_case {
   std::string bytes;
   short length;
   std::string expected;
+  bool whole = true;  // as the driver loop judged the list
 };
 
 std::string entries_of(char letter, int count) {
@@ -44,8 +45,8 @@ TEST(PrintAttributes, WritesEachEntryWithinTheLength) {
       {"closing NUL inside the length", "A=1\0\0"s, 5, "\tA=1\t"},
       {"empty entry in the middle", "A\0\0B\0"s, 5, "\tA\t\tB"},
       {"length 0", "A=1\0"s, 0, ""},
-      {"negative length", "A=1\0"s, -1, ""},
-      {"most negative length", "A=1\0"s, -32768, ""},
+      {"negative length: cut, up to the closing entry", "A=1\0"s, -1, "\tA=1"},
+      {"most negative length", "A=1\0\0B=2\0"s, -32768, "\tA=1"},
       {"percent signs", "%s%n=%d\0"s, 8, "\t%s%n=%d"},
       {"piece over 511 characters", long_piece + '\0', 601, "\t" + long_piece},
       {"untruncated full list", full, static_cast<short>(full.size()), tabbed(full)},
@@ -56,12 +57,14 @@ TEST(PrintAttributes, WritesEachEntryWithinTheLength) {
        "A=1\0\0"s + std::string(1017, 'b') + '\0', 1023, "\tA=1\t\t" + std::string(1017, 'b')},
       {"cut list whose byte 1023 would close an entry",
        "A=1\0"s + std::string(1019, 'g') + '\0', 2000, "\tA=1"},
+      {"wrapped length within the buffer", "A=1\0B=2\0C=3\0\0"s, 4, "\tA=1\tB=2\tC=3", false},
+      {"wrapped length 0", "A=1\0\0"s, 0, "\tA=1", false},
   };
   for (const attributes_case& c : cases) {
     std::vector<char> buffer(c.bytes.begin(), c.bytes.end());
     // A cut list comes in the whole buffer the tool hands out, cleared.
-    if (c.length > attributes_capacity) buffer.resize(attributes_capacity + 1, '\0');
-    const captured written = capture([&] { print_attributes(buffer.data(), c.length); });
+    if (!c.whole || c.length < 0 || c.length > attributes_capacity) buffer.resize(attributes_capacity + 1, '\0');
+    const captured written = capture([&] { print_attributes(buffer.data(), c.length, c.whole); });
     EXPECT_EQ(written.out, c.expected) << c.name;
     EXPECT_EQ(written.err, "") << c.name;
   }

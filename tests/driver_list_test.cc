@@ -93,14 +93,28 @@ TEST_F(ListDrivers, FetchesFirstThenNextWithTheBufferSizes) {
   EXPECT_EQ(fake_dm.free_calls, 1);
 }
 
-TEST_F(ListDrivers, CutDescriptionIsWrittenAndLookedUp) {
-  const std::string whole(300, 'd');
-  const std::string cut(254, 'd');
-  fake_dm.drivers = {{whole, "", 0, SQL_SUCCESS_WITH_INFO}};
-  fake_driver_key(cut, "/lib/cut.so");
-  const captured written = list();
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(written.out, cut + "\t/lib/cut.so\n");
+TEST_F(ListDrivers, CutDescriptionNeverFindsAnotherDriversSettings) {
+  // The driver named by the first 254 characters has settings of its own.
+  const std::string first254(254, 'd');
+  fake_driver_key(first254, "/lib/254.so");
+  const struct {
+    size_t name_length;
+    std::string list;
+    SQLSMALLINT list_length;
+    SQLRETURN result;
+    std::string line_after_name, handed_list;
+  } cases[] = {
+      {254, "A=1\0\0"s, 4, SQL_SUCCESS, "\t/lib/254.so", "A=1"},
+      {255, "A=1\0\0"s, 4, SQL_SUCCESS_WITH_INFO, "", "A=1"},
+      {300, "B=2\0"s, 1500, SQL_SUCCESS_WITH_INFO, "", "(none)"},
+  };
+  for (const auto& c : cases) {
+    fake_os.listed_settings.clear();
+    fake_dm = fake_driver_manager();
+    fake_dm.drivers = {{std::string(c.name_length, 'd'), c.list, c.list_length, c.result}};
+    EXPECT_EQ(list().out, first254 + c.line_after_name + "\n") << c.name_length;
+    EXPECT_EQ(fake_os.listed_settings, std::vector<std::string>{c.handed_list}) << c.name_length;
+  }
 }
 
 TEST_F(ListDrivers, FailureWhileListingKeepsTheLinesAndEndsWithStatus8) {

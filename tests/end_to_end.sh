@@ -225,7 +225,7 @@ if ! $windows; then
     $'\t'
     $'\t/opt/back.so'
     $'\t/opt/long.so'
-    ''
+    $'\t/opt/cut.so'
     $'\t'$long_value_file
     $'\t/opt/many.so'
     $'\t'
@@ -329,6 +329,64 @@ else
   status=$?
   expect "a WINDIR of 260 characters counts as absent" 0 "$(lines)"$'\n' "$banner"
 fi
+
+run_to_full_disk() {
+  if $windows; then
+    wine_program "$program" >/dev/full 2>"$work/err"
+  else
+    "$program" >/dev/full 2>"$work/err"
+  fi
+  status=$?
+  : >"$work/out"
+}
+run_to_full_disk
+expect "a listing lost to a full disk" 32 "" "$banner"'ERROR: could not write to standard output'
+
+# --- Where the Driver Manager cuts and wraps -------------------------------
+
+# sized_section NAME TOTAL: a section whose entries, each counted with its
+# NUL as the Driver Manager counts them, total TOTAL bytes (unixODBC keeps
+# that in 16 bits), the library last.
+entry_900=K001=$(repeat x 894)
+sized_section() {
+  local n=$((($2 - 113) / 900)) i
+  printf '[%s]\n' "$1"
+  for ((i = 1; i <= n; i++)); do printf 'K%03d=%s\n' "$i" "$(repeat x 894)"; done
+  printf 'Pad=%s\nDriver=/d.so\n\n' "$(repeat p $(($2 - 13 - 900 * n - 5)))"
+}
+totals="32767 32768 65535 65536 66559"
+{
+  printf '[%s]\nDriver=/opt/c255.so\n\n' "$(repeat C 255)"
+  printf '[%s]\nDriver=/opt/c254.so\n\n' "$(repeat C 254)"
+  printf '[%s]\nDriver=/opt/n255.so\n\n' "$(repeat N 255)"
+  printf '[Empty 64]\nDriver64=\nDriver=/opt/d.so\n\n[Blank 64]\nDriver64 =   \nDriver=/opt/d.so\n\n'
+  for total in $totals; do sized_section "Total $total" "$total"; done
+} >"$work/ini/odbcinst.ini"
+
+descriptions="$(repeat C 254)
+$(repeat C 254)
+$(repeat N 254)
+Empty 64
+Blank 64
+"
+attribute_fields=($'\tDriver=/opt/c255.so' $'\tDriver=/opt/c254.so' $'\tDriver=/opt/n255.so'
+  $'\tDriver64=\tDriver=/opt/d.so' $'\tDriver64=\tDriver=/opt/d.so')
+for total in $totals; do
+  descriptions+="Total $total"$'\n'
+  attribute_fields+=($'\t'$entry_900)
+done
+if $windows; then
+  # Only the section of the whole 254-character name has a key.
+  wine_tool reg add "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\$(repeat C 254)" /v Driver \
+    /d 'C:\short254.dll' /f "/reg:$bits" >/dev/null 2>&1 || echo "cannot add a key"
+  paths=('' $'\tC:\\short254.dll' '' '' '' '' '' '' '' '')
+else
+  paths=($'\t/opt/c255.so' $'\t/opt/c254.so' $'\t/opt/n255.so' $'\t/opt/d.so' $'\t/opt/d.so')
+  for total in $totals; do paths+=($'\t/d.so'); done
+fi
+with_attributes
+run -a
+expect "cut names, empty Driver64 and cut or wrapped lists" 0 "$(lines)"$'\n' "$banner"
 
 : >"$work/ini/odbcinst.ini"
 run -a

@@ -85,6 +85,7 @@ size_t platform_read_environment(const char* name, char* buf, size_t cap) {
 bool platform_open_driver_key(const char* description, const char* listed_settings,
                               driver_key* key) {
   fake_os.listed_settings.push_back(listed_settings ? listed_settings : "(none)");
+  if (!description) return false;
   auto found = fake_os.keys.find(description);
   if (found == fake_os.keys.end()) return false;
   ++fake_os.open_keys;

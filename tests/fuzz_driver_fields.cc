@@ -1,7 +1,7 @@
 // Feeds arbitrary attribute lists, registry values and Windows directories
 // to the walk of the attribute list and to the resolution of the library
-// path. Input: two bytes of attribute length, then the attribute bytes, the
-// Windows directory and the "Driver" value, separated by 0xFF bytes.
+// path. Input: two bytes of attribute length, a byte whose low bit says
+// whether the list is whole, then the attribute bytes, the Windows directory and the "Driver" value, separated by 0xFF bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,9 +17,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+  if (size < 3) return 0;
   const short length = static_cast<short>(data[0] | (data[1] << 8));
-  const std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
+  const bool whole = data[2] & 1;
+  const std::string rest(reinterpret_cast<const char*>(data + 3), size - 3);
   const size_t first = rest.find('\xff');
   const size_t second = first == std::string::npos ? first : rest.find('\xff', first + 1);
 
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char attributes[attributes_capacity + 1] = {};
   const std::string list = rest.substr(0, first);
   memcpy(attributes, list.data(), list.size() < sizeof attributes ? list.size() : sizeof attributes);
-  print_attributes(attributes, length);
+  print_attributes(attributes, length, whole);
 
   reset_fakes();
   if (first != std::string::npos) {

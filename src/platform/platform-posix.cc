@@ -112,14 +112,17 @@ bool platform_open_driver_key(const char* description, const char* listed_settin
   // The list that SQLDrivers returned is the section as unixODBC just read
   // it: taken from there, the library costs no second parse of
   // odbcinst.ini. An empty list may stand for a missing section, so that
-  // goes to the file.
-  const bool listed = listed_settings && listed_settings[0] != '\0';
+  // goes to the file, unless the name is cut and the file cannot be asked.
+  const bool listed = listed_settings && (listed_settings[0] != '\0' || !description);
+  if (!listed && !description) return false;
   auto find = [&](const char* entry) {
     return listed ? find_listed_entry(listed_settings, entry, library_path)
                   : read_entry(description, entry, library_path);
   };
-  // A 64-bit unixODBC loads Driver64 when a section has one.
-  const bool found = (sizeof(void*) == 8 && find("Driver64")) || find("Driver");
+  // A 64-bit unixODBC loads Driver64 when a section has one that is not
+  // empty.
+  const bool found =
+      (sizeof(void*) == 8 && find("Driver64") && library_path[0] != '\0') || find("Driver");
   if (!found) {
     library_path[0] = '\0';
     // A listed section exists; an entry read from the file proves it too.

@@ -14,6 +14,7 @@ size_t platform_read_environment(const char* name, char* buf, size_t cap) {
 
 // The Windows Driver Manager lists attributes, not the registry's values.
 bool platform_open_driver_key(const char* description, const char*, driver_key* key) {
+  if (!description) return false;
   HKEY installer;
   if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODBC\\ODBCINST.INI", &installer) != ERROR_SUCCESS)
     return false;

@@ -17,9 +17,11 @@ typedef void* driver_key;
 // Opens the installer's settings of the driver with this description.
 // False when there are none. listed_settings is the attribute list the
 // Driver Manager returned with the description (entries closed by an empty
-// one), or null when it may be cut or another driver's; where the Driver
-// Manager lists the settings themselves, the platform may take them from
-// there instead of reading them again.
+// one), or null when it may be cut; where the Driver Manager lists the
+// settings themselves, the platform may take them from there instead of
+// reading them again. description is null when the Driver Manager cut it:
+// then only listed settings can tell this driver's, since the cut name may
+// be another driver's.
 bool platform_open_driver_key(const char* description, const char* listed_settings,
                               driver_key* key);
 
