@@ -16,6 +16,7 @@ void print_usage() {
   fputs("  -b - brief mode, data source name without driver name\n", stderr);
   fputs("  -a - show extended driver attributes\n", stderr);
   fputs("  -v - show version of the driver\n", stderr);
+  fputs("  -c - check the library of each driver\n", stderr);
 }
 
 parse_result parse_arguments(int argc, char** argv, list_options* options) {
@@ -36,6 +37,9 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
         break;
       case 'V':
         options->show_version = true;
+        break;
+      case 'C':
+        options->check_library = true;
         break;
       default:
         printf("Bad argument %s. Ignored.\n", argument);
@@ -67,7 +71,8 @@ int run_quorbel(int argc, char** argv) {
   // out; a cut listing must not pass for a whole one.
   if (fflush(stdout) != 0 || ferror(stdout)) {
     fputs("ERROR: could not write to standard output", stderr);
-    if (status == status_listed) status = status_output_lost;
+    // The lines a check flagged are lost too.
+    if (status == status_listed || status == status_library_problem) status = status_output_lost;
   }
   return status;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "library_check.h"
 #include "platform/platform.h"
 #include "product_version.h"
 
@@ -47,9 +48,11 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
   return path;
 }
 
-int print_driver_file(const char* description, const char* listed_settings, bool show_version) {
+const char* print_driver_file(const char* description, const char* listed_settings,
+                              const list_options& options) {
+  const char* check = options.check_library ? "missing" : nullptr;
   driver_key key;
-  if (!platform_open_driver_key(description, listed_settings, &key)) return 0;
+  if (!platform_open_driver_key(description, listed_settings, &key)) return check;
 
   char value_buffer[260];
   char* long_value = nullptr;
@@ -58,19 +61,23 @@ int print_driver_file(const char* description, const char* listed_settings, bool
   const char* tail = after_windir_token(value);
   const char* head = tail ? windows_dir : "";
   if (!tail) tail = value;
-  // Written in two pieces, so no buffer limits how long the path may be.
-  fputc('\t', stdout);
-  fputs(head, stdout);
-  fputs(tail, stdout);
+  if (!options.brief) {
+    // Written in two pieces, so no buffer limits how long the path may be.
+    fputc('\t', stdout);
+    fputs(head, stdout);
+    fputs(tail, stdout);
+  }
 
-  if (show_version) {
+  const bool show_version = options.show_version && !options.brief;
+  if (show_version || check) {
     char path_buffer[261];
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
-    if (path) print_product_version(path);
+    if (path && show_version) print_product_version(path);
+    if (path && check) check = check_library(path);
     if (path != path_buffer) free(path);
   }
 
   free(long_value);
   platform_close_driver_key(key);
-  return 0;
+  return check;
 }

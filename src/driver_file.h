@@ -9,8 +9,12 @@ extern char windows_dir[260];
 // token (upper case) and more follows it; null otherwise.
 const char* after_windir_token(const char* value);
 
-// Writes TAB and the library path, then with show_version its product
-// version. Writes nothing when the driver has no settings. description:
+#include "driver_list.h"
+
+// Unless brief, writes TAB and the library path, then with show_version its
+// product version; nothing when the driver has no settings. description:
 // null when the Driver Manager cut it. listed_settings: the driver's
-// attribute list when it is whole, else null. Returns 0.
-int print_driver_file(const char* description, const char* listed_settings, bool show_version);
+// attribute list when it is whole, else null. Returns the word of the
+// library check with check_library, else null.
+const char* print_driver_file(const char* description, const char* listed_settings,
+                              const list_options& options);

@@ -6,6 +6,7 @@
 
 #include "attributes.h"
 #include "driver_file.h"
+#include "platform/platform.h"
 
 SQLHENV env_handle = SQL_NULL_HENV;
 
@@ -27,7 +28,9 @@ static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR*
   return list[length] == '\0' && (length == 0 || list[length - 1] == '\0');
 }
 
-static int write_driver_lines(const list_options& options) {
+// Counts the drivers listed, and notes a library check that was not "ok".
+static int write_driver_lines(const list_options& options, int* listed_drivers,
+                              bool* library_problems) {
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
   SQLSMALLINT description_length = 0;
@@ -53,14 +56,20 @@ static int write_driver_lines(const list_options& options) {
     const char* name = reinterpret_cast<const char*>(description);
     const char* listed = reinterpret_cast<const char*>(attributes);
     fputs(name, stdout);
-    if (!options.brief) {
-      // A cut description may name another driver, so only the list, which
-      // the Driver Manager read by the whole name, may stand for this one.
-      const bool description_cut = description_length >= SQLSMALLINT{sizeof description - 1};
-      const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
-      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr,
-                        options.show_version);
-      if (options.show_attributes) print_attributes(listed, attributes_length, whole);
+    ++*listed_drivers;
+    // A cut description may name another driver, so only the list, which
+    // the Driver Manager read by the whole name, may stand for this one.
+    const bool description_cut = description_length >= SQLSMALLINT{sizeof description - 1};
+    const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
+    const char* check = nullptr;
+    if (!options.brief || options.check_library)
+      check = print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options);
+    if (!options.brief && options.show_attributes)
+      print_attributes(listed, attributes_length, whole);
+    if (check) {
+      fputc('\t', stdout);
+      fputs(check, stdout);
+      if (strcmp(check, "ok") != 0) *library_problems = true;
     }
     fputs("\n", stdout);
     direction = SQL_FETCH_NEXT;
@@ -76,7 +85,19 @@ int list_drivers(const list_options& options) {
   int status;
   const SQLPOINTER odbc3 = reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_OV_ODBC3));
   if (odbc_ok(SQLSetEnvAttr(env_handle, SQL_ATTR_ODBC_VERSION, odbc3, 0))) {
-    status = write_driver_lines(options);
+    int listed_drivers = 0;
+    bool library_problems = false;
+    status = write_driver_lines(options, &listed_drivers, &library_problems);
+    if (status == status_listed && options.check_library) {
+      // The drivers the Driver Manager leaves out cannot be checked at all.
+      const int installed = platform_count_installed_drivers();
+      if (installed > listed_drivers) {
+        fprintf(stderr, "WARNING: the Driver Manager listed %d of the %d drivers in odbcinst.ini\n",
+                listed_drivers, installed);
+        library_problems = true;
+      }
+      if (library_problems) status = status_library_problem;
+    }
   } else {
     fputs("ERROR: could not set ODBC version", stderr);
     status = status_no_odbc_version;

@@ -8,6 +8,7 @@ struct list_options {
   bool brief = false;
   bool show_attributes = false;
   bool show_version = false;
+  bool check_library = false;
 };
 
 // Exit statuses of a listing.
@@ -16,6 +17,7 @@ enum {
   status_no_environment = 2,
   status_no_odbc_version = 4,
   status_listing_failed = 8,
+  status_library_problem = 16,
 };
 
 // Valid only while list_drivers runs.

@@ -17,7 +17,8 @@ const std::string usage =
     "quorbel [-b] [-a] [-v]\n"
     "  -b - brief mode, data source name without driver name\n"
     "  -a - show extended driver attributes\n"
-    "  -v - show version of the driver\n";
+    "  -v - show version of the driver\n"
+    "  -c - check the library of each driver\n";
 
 struct run_result {
   captured written;
@@ -86,8 +87,10 @@ TEST_F(RunQuorbel, ArgumentsDecideTheRun) {
 TEST(ParseArguments, OptionsOnlyEverSetFlags) {
   const struct {
     std::vector<const char*> arguments;
-    bool brief, show_attributes, show_version;
+    bool brief, show_attributes, show_version, check_library = false;
   } cases[] = {
+      {{"-c"}, false, false, false, true},  {{"/C"}, false, false, false, true},
+      {{"-check"}, false, false, false, true},
       {{"-v"}, false, false, true},       {{"-V"}, false, false, true},
       {{"/v"}, false, false, true},       {{"/V"}, false, false, true},
       {{"-verbose"}, false, false, true}, {{"-bav"}, true, false, false},
@@ -102,6 +105,7 @@ TEST(ParseArguments, OptionsOnlyEverSetFlags) {
     EXPECT_EQ(options.brief, c.brief) << c.arguments.front();
     EXPECT_EQ(options.show_attributes, c.show_attributes) << c.arguments.front();
     EXPECT_EQ(options.show_version, c.show_version) << c.arguments.front();
+    EXPECT_EQ(options.check_library, c.check_library) << c.arguments.front();
   }
 }
 

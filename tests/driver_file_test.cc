@@ -17,7 +17,9 @@ class DriverFile : public testing::Test {
   void SetUp() override { reset_fakes(); }
 
   std::string print(const char* description, bool show_version) {
-    const captured written = capture([&] { print_driver_file(description, nullptr, show_version); });
+    list_options options;
+    options.show_version = show_version;
+    const captured written = capture([&] { print_driver_file(description, nullptr, options); });
     EXPECT_EQ(written.err, "");
     EXPECT_EQ(fake_os.open_keys, 0) << "key left open";
     return written.out;

@@ -8,6 +8,7 @@
 #include "capture.h"
 #include "driver_file.h"
 #include "fakes.h"
+#include "library_check.h"
 
 namespace {
 
@@ -153,6 +154,9 @@ TEST_F(ListDrivers, LineFieldsFollowTheOptions) {
        {false, true, true},
        "Sample\tC:\\WINDOWS\\system32\\sample.dll\t1.02.30.04\tA=1\tB=2\n"},
       {"brief wins", {true, true, true}, "Sample\n"},
+      {"check last", {false, true, true, true},
+       "Sample\tC:\\WINDOWS\\system32\\sample.dll\t1.02.30.04\tA=1\tB=2\tmissing\n"},
+      {"brief with check", {true, true, true, true}, "Sample\tmissing\n"},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -162,6 +166,40 @@ TEST_F(ListDrivers, LineFieldsFollowTheOptions) {
     fake_os.versions["C:\\WINDOWS\\system32\\sample.dll"].record = version_record(1, 2, 30, 4);
     EXPECT_EQ(list(c.options).out, c.expected) << c.name;
     EXPECT_EQ(fake_os.open_keys, 0) << c.name;
+  }
+}
+
+TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
+  const struct {
+    const char* name;
+    std::vector<std::string> libraries;  // of the listed drivers, in order
+    int installed_drivers;
+    SQLRETURN end_result;
+    int status;
+    std::string warning;
+  } cases[] = {
+      {"all ok", {"/ok.so", "/ok.so"}, -1, SQL_NO_DATA, 0, ""},
+      {"one missing", {"/ok.so", "/gone.so"}, -1, SQL_NO_DATA, 16, ""},
+      {"no settings", {"/ok.so", ""}, -1, SQL_NO_DATA, 16, ""},
+      {"all listed", {"/ok.so", "/ok.so"}, 2, SQL_NO_DATA, 0, ""},
+      {"more installed than listed", {"/ok.so", "/ok.so"}, 3, SQL_NO_DATA, 16,
+       "WARNING: the Driver Manager listed 2 of the 3 drivers in odbcinst.ini\n"},
+      {"listing failed", {"/ok.so", "/gone.so"}, 3, SQL_ERROR, 8, "ERROR: could not list drivers"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files["/ok.so"] = fake_library(program_arch());
+    for (size_t i = 0; i < c.libraries.size(); ++i) {
+      const std::string name = "D" + std::to_string(i);
+      fake_dm.drivers.push_back({name, "", 0, SQL_SUCCESS});
+      if (!c.libraries[i].empty()) fake_driver_key(name, c.libraries[i]);
+    }
+    fake_os.installed_drivers = c.installed_drivers;
+    fake_dm.end_result = c.end_result;
+    list_options options;
+    options.check_library = true;
+    EXPECT_EQ(list(options).err, c.warning) << c.name;
+    EXPECT_EQ(status, c.status) << c.name;
   }
 }
 

@@ -178,6 +178,7 @@ usage="quorbel [-b] [-a] [-v]
   -b - brief mode, data source name without driver name
   -a - show extended driver attributes
   -v - show version of the driver
+  -c - check the library of each driver
 "
 
 # --- The command line ------------------------------------------------------
@@ -387,6 +388,91 @@ fi
 with_attributes
 run -a
 expect "cut names, empty Driver64 and cut or wrapped lists" 0 "$(lines)"$'\n' "$banner"
+
+# --- The library check ----------------------------------------------------
+
+# elf_header CLASS MACHINE: the header of an ELF shared object and nothing
+# more (CLASS 1: 32-bit, 2: 64-bit).
+elf_header() {
+  byte() { printf "\\$(printf %03o "$1")"; }
+  printf '\177ELF'
+  byte "$1"
+  printf '\001\001'
+  head -c 9 /dev/zero
+  printf '\003\000'
+  byte "$2"
+  head -c $(($1 == 2 ? 45 : 33)) /dev/zero
+}
+descriptions="Own kind
+Other kind
+Bare name
+Missing file
+Text file
+No library
+"
+printf '[%s]\nDriver=x\n\n' Own\ kind Other\ kind Bare\ name Missing\ file Text\ file >"$work/ini/odbcinst.ini"
+printf '[No library]\nDescription=none\n' >>"$work/ini/odbcinst.ini"
+checks=(ok mismatch ok missing not-a-library missing)
+if $windows; then
+  # Each value in the program's own registry view.
+  registry_value() {
+    wine_tool reg add "HKLM\\SOFTWARE\\ODBC\\ODBCINST.INI\\$1" /v Driver /d "$2" /f "/reg:$bits" \
+      >/dev/null 2>&1 || echo "cannot add $1"
+  }
+  if [ "$bits" = 64 ]; then other_cxx=${cross_cxx/x86_64/i686} other=x86; else other_cxx=${cross_cxx/i686/x86_64} other=x64; fi
+  "$other_cxx" -shared -o "$WINEPREFIX/drive_c/quorbel_other.dll" "$work/library.cc"
+  echo 'not a library' >"$WINEPREFIX/drive_c/text.dll"
+  registry_value "Own kind" '%WINDIR%\system32\quorbel_sample'$bits.dll
+  registry_value "Other kind" 'C:\quorbel_other.dll'
+  registry_value "Bare name" quorbel_plain.dll
+  registry_value "Missing file" 'C:\nowhere.dll'
+  registry_value "Text file" 'C:\text.dll'
+  paths=($'\t'"$windir"'\system32\quorbel_sample'$bits.dll $'\tC:\\quorbel_other.dll'
+    $'\tquorbel_plain.dll' $'\tC:\\nowhere.dll' $'\tC:\\text.dll' '')
+else
+  # Another architecture's header: aarch64 beside x86-64, else x86-64.
+  if [ "$(uname -m)" = x86_64 ]; then other=arm64 class=2 machine=183; else other=x64 class=2 machine=62; fi
+  mkdir -p "$work/lib"
+  echo 'int quorbel_test_library;' | ${CXX:-c++} -shared -fPIC -x c++ -o "$work/lib/libquorbel_found.so" -
+  elf_header "$class" "$machine" >"$work/lib/other.so"
+  echo 'not a library' >"$work/lib/text.so"
+  {
+    printf '[Own kind]\nDriver=%s\n\n' "$work/lib/libquorbel_found.so"
+    printf '[Other kind]\nDriver=%s\n\n' "$work/lib/other.so"
+    printf '[Bare name]\nDriver=libquorbel_found.so\n\n'
+    printf '[Missing file]\nDriver=/opt/quorbel/none.so\n\n'
+    printf '[Text file]\nDriver=%s\n\n' "$work/lib/text.so"
+    printf '[No library]\nDescription=none\n\n'
+    printf '[In the Driver Manager'"'"'s folder]\nDriver=libsqlite3odbc.so\n\n'
+    printf '[In the loader'"'"'s configured folders]\nDriver=libodbcinst.so.2\n'
+  } >"$work/ini/odbcinst.ini"
+  descriptions+="In the Driver Manager's folder"$'\n'"In the loader's configured folders"$'\n'
+  checks+=(ok ok)
+  paths=($'\t'"$work/lib/libquorbel_found.so" $'\t'"$work/lib/other.so" $'\tlibquorbel_found.so'
+    $'\t/opt/quorbel/none.so' $'\t'"$work/lib/text.so" $'\t' $'\tlibsqlite3odbc.so'
+    $'\tlibodbcinst.so.2')
+  export LD_LIBRARY_PATH=$work/lib
+fi
+checks[1]=mismatch:$other
+for i in "${!checks[@]}"; do fields[$i]=${paths[$i]}$'\t'${checks[$i]}; done
+run -c
+expect "the check of each library" 16 "$(lines)"$'\n' "$banner"
+for i in "${!checks[@]}"; do fields[$i]=$'\t'${checks[$i]}; done
+run -b -c
+expect "the check in brief lines" 16 "$(lines)"$'\n' "$banner"
+if ! $windows; then
+  unset LD_LIBRARY_PATH
+  fields[2]=$'\tmissing'
+  run -b -c
+  expect "a bare name the loader's search does not find" 16 "$(lines)"$'\n' "$banner"
+  for i in $(seq -w 1 50); do printf '[Benchmark driver 00%s]\nDriver=/x.so\n' "$i"; done >"$work/ini/odbcinst.ini"
+  run -b
+  brief_lines=$(cat "$work/out")
+  listed=$(wc -l <"$work/out")
+  run -b -c
+  expect "drivers the Driver Manager leaves out" 16 "$(sed 's/$/\tmissing/' <<<"$brief_lines")"$'\n' \
+    "${banner}WARNING: the Driver Manager listed $listed of the 50 drivers in odbcinst.ini"$'\n'
+fi
 
 : >"$work/ini/odbcinst.ini"
 run -a

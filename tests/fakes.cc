@@ -31,6 +31,17 @@ std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t bu
   return record;
 }
 
+std::string fake_library(library_arch arch) {
+  static const unsigned char machines[] = {3, 62, 183, 40, 22};
+  const bool wide = arch == arch_x64 || arch == arch_arm64 || arch == arch_other;
+  std::string bytes(wide ? 64 : 52, '\0');
+  bytes.replace(0, 7, "\x7F" "ELF\x01\x01\x01");
+  bytes[4] = wide ? 2 : 1;
+  bytes[16] = 3;  // a shared object
+  bytes[18] = static_cast<char>(machines[arch]);
+  return bytes;
+}
+
 // The Driver Manager.
 
 SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT, SQLHANDLE, SQLHANDLE* output) {
@@ -132,3 +143,29 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   *record_size = data->record.size() * 4;
   return true;
 }
+
+library_format platform_library_format() { return fake_os.format; }
+
+size_t platform_find_library(const char* value, char* found, size_t cap) {
+  std::string path = value;
+  if (path.find_first_of("/\\") == std::string::npos) {
+    auto hit = fake_os.search.find(path);
+    if (hit == fake_os.search.end()) return 0;
+    path = hit->second;
+  }
+  if (path.size() < cap) memcpy(found, path.c_str(), path.size() + 1);
+  return path.size();
+}
+
+long platform_read_file_head(const char* path, void* buf, size_t cap) {
+  if (std::find(fake_os.unreadable.begin(), fake_os.unreadable.end(), path) !=
+      fake_os.unreadable.end())
+    return file_unreadable;
+  auto file = fake_os.files.find(path);
+  if (file == fake_os.files.end()) return file_missing;
+  const size_t length = std::min(file->second.size(), cap);
+  memcpy(buf, file->second.data(), length);
+  return static_cast<long>(length);
+}
+
+int platform_count_installed_drivers() { return fake_os.installed_drivers; }

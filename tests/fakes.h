@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "library_check.h"
 #include "platform/odbc.h"
+#include "platform/platform.h"
 
 struct fake_driver {
   std::string description;  // copied as the Driver Manager would, cut to fit
@@ -50,6 +52,13 @@ struct fake_system {
   std::vector<std::string> version_paths;
   std::vector<std::string> listed_settings;  // as each open received them
   const fake_version_data* version_read = nullptr;
+  // Library files by path, bare names the search finds, files that cannot
+  // be read, and the drivers the installer's settings hold (-1: as listed).
+  library_format format = format_elf;
+  std::map<std::string, std::string> files;
+  std::map<std::string, std::string> search;
+  std::vector<std::string> unreadable;
+  int installed_drivers = -1;
 };
 
 extern fake_driver_manager fake_dm;
@@ -60,6 +69,9 @@ void reset_fakes();
 
 // A key whose "Driver" value is value.
 void fake_driver_key(const std::string& description, const std::string& value);
+
+// The headers of an ELF shared object built for arch.
+std::string fake_library(library_arch arch);
 
 // The fixed version record carrying this product version (and another file
 // version, which must never show).

@@ -1,6 +1,7 @@
 // Feeds arbitrary attribute lists, registry values and Windows directories
 // to the walk of the attribute list and to the resolution of the library
-// path. Input: two bytes of attribute length, a byte whose low bit says
+// path, and the whole input, as a library's first bytes, to the header
+// classification. Input: two bytes of attribute length, a byte whose low bit says
 // whether the list is whole, then the attribute bytes, the Windows directory and the "Driver" value, separated by 0xFF bytes.
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "attributes.h"
 #include "driver_file.h"
 #include "fakes.h"
+#include "library_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The output itself is checked by the unit tests; here only safety counts.
@@ -17,6 +19,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // libFuzzer hands over exactly size bytes, so a read past them shows.
+  library_arch arch;
+  classify_library(data, size, format_pe, &arch);
+  classify_library(data, size, format_elf, &arch);
+
   if (size < 3) return 0;
   const short length = static_cast<short>(data[0] | (data[1] << 8));
   const bool whole = data[2] & 1;
@@ -38,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string value = second == std::string::npos ? rest : rest.substr(second + 1);
   fake_driver_key("Drv", value);
   fake_os.versions[std::string(windows_dir) + value].record = version_record(1, 2, 3, 4);
-  print_driver_file("Drv", nullptr, true);
+  list_options options;
+  options.show_version = true;
+  print_driver_file("Drv", nullptr, options);
   return 0;
 }

@@ -3,12 +3,20 @@
 // Manager lists them or, failing that, as unixODBC's installer library reads
 // them. ELF libraries carry no version resource.
 #include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <glob.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "library_check.h"
 #include "platform.h"
+#include "platform/odbc.h"
 
 static const char installer_file[] = "odbcinst.ini";
 
@@ -64,16 +72,36 @@ static bool list_holds(const char* list, const char* name) {
   return false;
 }
 
+// The names of odbcinst.ini's sections, NUL-separated and closed by an
+// empty name, in a block the caller frees; null when it cannot be read.
+static char* read_section_names() {
+  char* sections = static_cast<char*>(calloc(section_list_capacity, 1));
+  if (sections && !read_installer_file(nullptr, nullptr, "", sections, section_list_capacity - 1)) {
+    free(sections);
+    return nullptr;
+  }
+  return sections;
+}
+
 // An empty section lists no entries, just like a missing one; only the list
 // of sections tells them apart.
 static bool section_exists(const char* section) {
-  char* sections = static_cast<char*>(calloc(section_list_capacity, 1));
-  if (!sections) return false;
-  const bool found =
-      read_installer_file(nullptr, nullptr, "", sections, section_list_capacity - 1) &&
-      list_holds(sections, section);
+  char* sections = read_section_names();
+  const bool found = sections && list_holds(sections, section);
   free(sections);
   return found;
+}
+
+// unixODBC lists every section but its own [ODBC], yet only as many names
+// as fit in about 1 KB.
+int platform_count_installed_drivers() {
+  char* sections = read_section_names();
+  if (!sections) return -1;
+  int count = 0;
+  for (const char* name = sections; *name; name += strlen(name) + 1)
+    if (strcasecmp(name, "ODBC") != 0) ++count;
+  free(sections);
+  return count;
 }
 
 // Reads one entry of a section into value; false when the entry (or the
@@ -151,3 +179,116 @@ size_t platform_version_size(const char*) { return 0; }
 bool platform_read_version(const char*, size_t, void*) { return false; }
 
 bool platform_find_version_record(const void*, const void**, size_t*) { return false; }
+
+library_format platform_library_format() { return format_elf; }
+
+// unixODBC loads a bare library name from its own folder of drivers when it
+// is there (libdir/odbc of the libodbc that is loaded), and otherwise leaves
+// the search to the dynamic loader. Empty when libodbc cannot be located.
+static const char* driver_manager_folder() {
+  static char folder[4096];
+  static bool located = false;
+  if (!located) {
+    located = true;
+    Dl_info info;
+    void* symbol = dlsym(RTLD_DEFAULT, "SQLDrivers");
+    const char* slash = symbol && dladdr(symbol, &info) && info.dli_fname
+                            ? strrchr(info.dli_fname, '/')
+                            : nullptr;
+    static const char drivers[] = "/odbc";
+    if (slash && static_cast<size_t>(slash - info.dli_fname) + sizeof drivers <= sizeof folder) {
+      memcpy(folder, info.dli_fname, static_cast<size_t>(slash - info.dli_fname));
+      memcpy(folder + (slash - info.dli_fname), drivers, sizeof drivers);
+    }
+  }
+  return folder;
+}
+
+// The dynamic loader's folders after LD_LIBRARY_PATH, ':'-separated: those
+// of its configuration (which its cache indexes), then its defaults.
+enum { loader_folders_capacity = 16384 };
+static char loader_folder_list[loader_folders_capacity];
+
+static void append_folder(const char* folder, size_t length) {
+  const size_t used = strlen(loader_folder_list);
+  if (used + 1 + length >= sizeof loader_folder_list) return;
+  loader_folder_list[used] = ':';
+  memcpy(loader_folder_list + used + 1, folder, length);
+  loader_folder_list[used + 1 + length] = '\0';
+}
+
+// Adds the folders a loader configuration file names, following its
+// include lines.
+static void add_loader_config(const char* file, int depth) {
+  FILE* config = depth < 8 ? fopen(file, "r") : nullptr;
+  if (!config) return;
+  char line[4096];
+  while (fgets(line, sizeof line, config)) {
+    line[strcspn(line, "#\n")] = '\0';
+    char* words = line + strspn(line, " \t");
+    if (strncmp(words, "include", 7) == 0 && (words[7] == ' ' || words[7] == '\t')) {
+      char* pattern = words + 8 + strspn(words + 8, " \t");
+      pattern[strcspn(pattern, " \t")] = '\0';
+      // A relative pattern is relative to the including file's folder.
+      char full[8192];
+      const char* slash = strrchr(file, '/');
+      const int folder = pattern[0] == '/' || !slash ? 0 : static_cast<int>(slash - file + 1);
+      snprintf(full, sizeof full, "%.*s%s", folder, file, pattern);
+      glob_t matches;
+      if (glob(full, 0, nullptr, &matches) == 0)
+        for (size_t i = 0; i < matches.gl_pathc; ++i) add_loader_config(matches.gl_pathv[i], depth + 1);
+      globfree(&matches);
+      continue;
+    }
+    if (strncmp(words, "hwcap", 5) == 0) continue;
+    for (char* folder = strtok(words, " \t:,="); folder; folder = strtok(nullptr, " \t:,="))
+      if (folder[0] == '/') append_folder(folder, strlen(folder));  // not an old type after '='
+  }
+  fclose(config);
+}
+
+static const char* loader_folders() {
+  static bool read = false;
+  if (!read) {
+    read = true;
+    add_loader_config("/etc/ld.so.conf", 0);
+    static const char defaults[] = "/lib64:/usr/lib64:/lib:/usr/lib";
+    // A 32-bit program's defaults are the last two.
+    const size_t skipped = sizeof(void*) == 8 ? 0 : strlen("/lib64:/usr/lib64:");
+    append_folder(defaults + skipped, strlen(defaults + skipped));
+  }
+  return loader_folder_list + 1;
+}
+
+static bool readable(const char* path) { return access(path, R_OK) == 0; }
+
+size_t platform_find_library(const char* value, char* found, size_t cap) {
+  const size_t length = strlen(value);
+  if (strchr(value, '/')) {
+    if (length < cap) memcpy(found, value, length + 1);
+    return length;
+  }
+  const char* const folder_lists[] = {driver_manager_folder(), getenv("LD_LIBRARY_PATH"),
+                                      loader_folders()};
+  return find_in_folders(value, folder_lists, 3, readable, found, cap);
+}
+
+long platform_read_file_head(const char* path, void* buf, size_t cap) {
+  // Not blocking: a named pipe must not hang the listing.
+  const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) return errno == ENOENT || errno == ENOTDIR ? file_missing : file_unreadable;
+  struct stat status;
+  size_t total = 0;
+  bool failed = fstat(file, &status) != 0 || !S_ISREG(status.st_mode);
+  while (!failed && total < cap) {
+    const ssize_t got = read(file, static_cast<char*>(buf) + total, cap - total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
+    total += static_cast<size_t>(got);
+  }
+  close(file);
+  return failed ? file_unreadable : static_cast<long>(total);
+}

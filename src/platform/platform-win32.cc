@@ -1,6 +1,8 @@
 // Windows: the registry, the process environment and version.dll.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform.h"
 
 size_t platform_read_environment(const char* name, char* buf, size_t cap) {
@@ -76,3 +78,45 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   *record_size = length;
   return true;
 }
+
+library_format platform_library_format() { return format_pe; }
+
+size_t platform_find_library(const char* value, char* found, size_t cap) {
+  // A value with a folder or drive is loaded as it stands.
+  if (strpbrk(value, "\\/:")) {
+    const size_t length = strlen(value);
+    if (length < cap) memcpy(found, value, length + 1);
+    return length;
+  }
+  // A bare name is searched as LoadLibrary searches it, .dll added when it
+  // has no extension; a 32-bit program sees System32 redirected as its
+  // Driver Manager does. A result of cap or more is the size needed.
+  return SearchPathA(nullptr, value, ".dll", static_cast<DWORD>(cap), found, nullptr);
+}
+
+long platform_read_file_head(const char* path, void* buf, size_t cap) {
+  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? file_missing
+                                                                          : file_unreadable;
+  }
+  size_t total = 0;
+  bool failed = false;
+  while (total < cap) {
+    DWORD read = 0;
+    if (!ReadFile(file, static_cast<char*>(buf) + total, static_cast<DWORD>(cap - total), &read,
+                  nullptr)) {
+      failed = true;
+      break;
+    }
+    if (read == 0) break;
+    total += read;
+  }
+  CloseHandle(file);
+  return failed ? file_unreadable : static_cast<long>(total);
+}
+
+// The Windows Driver Manager lists every driver of its registry key.
+int platform_count_installed_drivers() { return -1; }

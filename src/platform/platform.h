@@ -43,3 +43,25 @@ bool platform_read_version(const char* path, size_t size, void* block);
 // Finds the fixed version record in a block read above. False when the
 // look-up fails.
 bool platform_find_version_record(const void* block, const void** record, size_t* record_size);
+
+// The format of the libraries the Driver Manager loads.
+enum library_format { format_pe, format_elf };
+library_format platform_library_format();
+
+// The file the Driver Manager would load for a driver's library value: the
+// value itself when it names a folder, else the first file its search
+// finds. Writes it to found and returns its length; 0 when no file is
+// found. A length of cap or more means the path did not fit.
+size_t platform_find_library(const char* value, char* found, size_t cap);
+
+constexpr long file_missing = -1;
+constexpr long file_unreadable = -2;
+
+// Reads up to cap bytes from the start of a file, without loading it.
+// Returns the number of bytes read, file_missing when there is no such
+// file, file_unreadable when it cannot be opened or read.
+long platform_read_file_head(const char* path, void* buf, size_t cap);
+
+// How many drivers the installer's settings hold, where the Driver Manager
+// may list fewer; -1 where it lists them all.
+int platform_count_installed_drivers();
