@@ -2,8 +2,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "driver_file.h"
+#include "version.h"
 #include "platform/platform.h"
 
 void print_banner() {
@@ -23,6 +25,10 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
   bool bad_argument_seen = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
+    // The two long options every console user tries; any other word after
+    // a double dash keeps meaning its first letter, which is '-'.
+    if (strcmp(argument, "--help") == 0) return parse_help;
+    if (strcmp(argument, "--version") == 0) return parse_version;
     if (argument[0] != '-' && argument[0] != '/') continue;
     // As an unsigned byte: toupper is undefined for negative chars.
     switch (toupper(static_cast<unsigned char>(argument[1]))) {
@@ -60,6 +66,9 @@ int run_quorbel(int argc, char** argv) {
   switch (parse_arguments(argc, argv, &options)) {
     case parse_help:
       print_usage();
+      return status_help_shown;
+    case parse_version:
+      fputs("quorbel " QUORBEL_VERSION "\n", stdout);
       return status_help_shown;
     case parse_bad_arguments:
       return status_bad_argument;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built Windows quorbel.exe as a user receives it: it needs only
-# system DLLs, stays small, and carries the manifest only in its 64-bit form.
+# system DLLs, stays small, and carries its manifest and version only in its
+# 64-bit form.
 # Usage: check_windows_program.sh PROGRAM OBJDUMP
 set -u
 program=$1
@@ -30,8 +31,9 @@ check "smaller than 64 KiB" '[ "$size" -lt 65536 ]'
 
 resources=$(sed -n '/^The .rsrc Resource Directory section:/,/^$/p' <<<"$headers")
 if grep -q 'file format pei-x86-64' <<<"$headers"; then
-  check "one resource, of type RT_MANIFEST (24)" \
-    '[ "$(grep -c "Entry: ID" <<<"$resources")" = 3 ] && grep -q "Entry: ID: 0x000018," <<<"$resources"'
+  check "two resources, of types RT_VERSION (16) and RT_MANIFEST (24)" \
+    '[ "$(grep -c "Entry: ID" <<<"$resources")" = 6 ] && grep -q "Entry: ID: 0x000010," <<<"$resources" &&
+     grep -q "Entry: ID: 0x000018," <<<"$resources"'
   check "the manifest asks to run as invoker, without UI access" \
     'grep -aq "level=\"asInvoker\" uiAccess=\"false\"" "$program"'
 else

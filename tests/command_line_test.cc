@@ -8,6 +8,7 @@
 #include "capture.h"
 #include "driver_file.h"
 #include "fakes.h"
+#include "version.h"
 
 namespace {
 
@@ -58,6 +59,13 @@ TEST_F(RunQuorbel, ArgumentsDecideTheRun) {
       {{"-?"}, "", usage, 0},
       {{"/?"}, "", usage, 0},
       {{"-help"}, "", usage, 0},
+      {{"--help"}, "", usage, 0},
+      {{"-x", "--help", "-y"}, "Bad argument -x. Ignored.\n", usage, 0},
+      {{"--version", "-x"}, "quorbel " QUORBEL_VERSION "\n", "", 0},
+      {{"--Version"}, "Bad argument --Version. Ignored.\n", "", 128},
+      {{"--verbose"}, "Bad argument --verbose. Ignored.\n", "", 128},
+      {{"--x"}, "Bad argument --x. Ignored.\n", "", 128},
+      {{"-version"}, "Drv\n", "", 0},
       {{"/H"}, "", usage, 0},
       {{"--"}, "Bad argument --. Ignored.\n", "", 128},
       {{"-"}, "Bad argument -. Ignored.\n", "", 128},
