@@ -1,8 +1,8 @@
 #include "attributes.h"
 
-#include <cstdio>
 
-void print_attributes(const char* attributes, short length, bool list_is_whole) {
+void print_attributes(const char* attributes, short length, bool list_is_whole,
+                      const line_writer& out) {
   // A cut list ends at an entry boundary, closed by an empty entry; nothing
   // after that was written by the Driver Manager.
   const bool cut = !list_is_whole || length < 0 || length > attributes_capacity;
@@ -12,8 +12,7 @@ void print_attributes(const char* attributes, short length, bool list_is_whole) 
   for (int i = 0; i < end; ++i) {
     if (attributes[i] != '\0') continue;
     if (cut && i == piece_start) return;
-    fputc('\t', stdout);
-    fwrite(attributes + piece_start, 1, static_cast<size_t>(i - piece_start), stdout);
+    out.attribute(attributes + piece_start, static_cast<size_t>(i - piece_start));
     piece_start = i + 1;
   }
   // Characters after the last NUL within the length were never closed and

@@ -5,7 +5,10 @@
 // The bytes SQLDrivers may fill; its buffer holds one more.
 constexpr int attributes_capacity = 1023;
 
-// Writes each entry as TAB and the entry: of a whole list, the entries
-// within the returned length; of a list that may be cut, those before its
-// closing empty entry.
-void print_attributes(const char* attributes, short length, bool list_is_whole);
+#include "line_writer.h"
+
+// Hands each entry to the writer: of a whole list, the entries within the
+// returned length; of a list that may be cut, those before its closing
+// empty entry.
+void print_attributes(const char* attributes, short length, bool list_is_whole,
+                      const line_writer& out);

@@ -19,6 +19,7 @@ void print_usage() {
   fputs("  -a - show extended driver attributes\n", stderr);
   fputs("  -v - show version of the driver\n", stderr);
   fputs("  -c - check the library of each driver\n", stderr);
+  fputs("  -j - write each driver as one JSON object per line\n", stderr);
 }
 
 parse_result parse_arguments(int argc, char** argv, list_options* options) {
@@ -46,6 +47,9 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
         break;
       case 'C':
         options->check_library = true;
+        break;
+      case 'J':
+        options->json_lines = true;
         break;
       default:
         printf("Bad argument %s. Ignored.\n", argument);

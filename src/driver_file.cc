@@ -49,7 +49,7 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
 }
 
 const char* print_driver_file(const char* description, const char* listed_settings,
-                              const list_options& options) {
+                              const list_options& options, const line_writer& out) {
   const char* check = options.check_library ? "missing" : nullptr;
   driver_key key;
   if (!platform_open_driver_key(description, listed_settings, &key)) return check;
@@ -61,18 +61,13 @@ const char* print_driver_file(const char* description, const char* listed_settin
   const char* tail = after_windir_token(value);
   const char* head = tail ? windows_dir : "";
   if (!tail) tail = value;
-  if (!options.brief) {
-    // Written in two pieces, so no buffer limits how long the path may be.
-    fputc('\t', stdout);
-    fputs(head, stdout);
-    fputs(tail, stdout);
-  }
+  if (!options.brief) out.library(head, tail);
 
   const bool show_version = options.show_version && !options.brief;
   if (show_version || check) {
     char path_buffer[261];
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
-    if (path && show_version) print_product_version(path);
+    if (path && show_version) print_product_version(path, out);
     if (path && check) check = check_library(path);
     if (path != path_buffer) free(path);
   }

@@ -10,11 +10,13 @@ extern char windows_dir[260];
 const char* after_windir_token(const char* value);
 
 #include "driver_list.h"
+#include "line_writer.h"
 
-// Unless brief, writes TAB and the library path, then with show_version its
-// product version; nothing when the driver has no settings. description:
+// Unless brief, hands the library path to the writer, then with
+// show_version its product version; nothing when the driver has no
+// settings. description:
 // null when the Driver Manager cut it. listed_settings: the driver's
 // attribute list when it is whole, else null. Returns the word of the
 // library check with check_library, else null.
 const char* print_driver_file(const char* description, const char* listed_settings,
-                              const list_options& options);
+                              const list_options& options, const line_writer& out);

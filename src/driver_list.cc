@@ -6,6 +6,7 @@
 
 #include "attributes.h"
 #include "driver_file.h"
+#include "line_writer.h"
 #include "platform/platform.h"
 
 SQLHENV env_handle = SQL_NULL_HENV;
@@ -31,6 +32,7 @@ static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR*
 // Counts the drivers listed, and notes a library check that was not "ok".
 static int write_driver_lines(const list_options& options, int* listed_drivers,
                               bool* library_problems) {
+  const line_writer& out = options.json_lines ? json_lines : tab_lines;
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
   SQLSMALLINT description_length = 0;
@@ -55,7 +57,7 @@ static int write_driver_lines(const list_options& options, int* listed_drivers,
 
     const char* name = reinterpret_cast<const char*>(description);
     const char* listed = reinterpret_cast<const char*>(attributes);
-    fputs(name, stdout);
+    out.description(name);
     ++*listed_drivers;
     // A cut description may name another driver, so only the list, which
     // the Driver Manager read by the whole name, may stand for this one.
@@ -63,15 +65,15 @@ static int write_driver_lines(const list_options& options, int* listed_drivers,
     const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
     const char* check = nullptr;
     if (!options.brief || options.check_library)
-      check = print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options);
+      check = print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options,
+                                out);
     if (!options.brief && options.show_attributes)
-      print_attributes(listed, attributes_length, whole);
+      print_attributes(listed, attributes_length, whole, out);
     if (check) {
-      fputc('\t', stdout);
-      fputs(check, stdout);
+      out.check(check);
       if (strcmp(check, "ok") != 0) *library_problems = true;
     }
-    fputs("\n", stdout);
+    out.end();
     direction = SQL_FETCH_NEXT;
   }
 }

@@ -9,6 +9,7 @@ struct list_options {
   bool show_attributes = false;
   bool show_version = false;
   bool check_library = false;
+  bool json_lines = false;
 };
 
 // Exit statuses of a listing.

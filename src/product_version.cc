@@ -18,7 +18,7 @@ static uint32_t record_word(const void* record, int index) {
   return word;
 }
 
-void print_product_version(const char* path) {
+void print_product_version(const char* path, const line_writer& out) {
   const size_t size = platform_version_size(path);
   if (size == 0) return;
   void* block = malloc(size);
@@ -31,9 +31,7 @@ void print_product_version(const char* path) {
       record_size >= fixed_record_size && record_word(record, 0) == fixed_record_signature) {
     const uint32_t high = record_word(record, 4);
     const uint32_t low = record_word(record, 5);
-    printf("\t%u.%02u.%02u.%02u", static_cast<unsigned>(high >> 16),
-           static_cast<unsigned>(high & 0xFFFFu), static_cast<unsigned>(low >> 16),
-           static_cast<unsigned>(low & 0xFFFFu));
+    out.version(high >> 16, high & 0xFFFFu, low >> 16, low & 0xFFFFu);
   }
   free(block);
 }

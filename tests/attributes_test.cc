@@ -64,7 +64,7 @@ TEST(PrintAttributes, WritesEachEntryWithinTheLength) {
     std::vector<char> buffer(c.bytes.begin(), c.bytes.end());
     // A cut list comes in the whole buffer the tool hands out, cleared.
     if (!c.whole || c.length < 0 || c.length > attributes_capacity) buffer.resize(attributes_capacity + 1, '\0');
-    const captured written = capture([&] { print_attributes(buffer.data(), c.length, c.whole); });
+    const captured written = capture([&] { print_attributes(buffer.data(), c.length, c.whole, tab_lines); });
     EXPECT_EQ(written.out, c.expected) << c.name;
     EXPECT_EQ(written.err, "") << c.name;
   }

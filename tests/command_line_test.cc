@@ -19,7 +19,8 @@ const std::string usage =
     "  -b - brief mode, data source name without driver name\n"
     "  -a - show extended driver attributes\n"
     "  -v - show version of the driver\n"
-    "  -c - check the library of each driver\n";
+    "  -c - check the library of each driver\n"
+    "  -j - write each driver as one JSON object per line\n";
 
 struct run_result {
   captured written;

@@ -179,6 +179,7 @@ usage="quorbel [-b] [-a] [-v]
   -a - show extended driver attributes
   -v - show version of the driver
   -c - check the library of each driver
+  -j - write each driver as one JSON object per line
 "
 
 # --- The command line ------------------------------------------------------
@@ -331,6 +332,25 @@ else
   expect "a WINDIR of 260 characters counts as absent" 0 "$(lines)"$'\n' "$banner"
 fi
 
+# expect_json NAME ARGS...: the same run with -j carries the same fields.
+expect_json() {
+  run "${@:2}"
+  mv "$work/out" "$work/tab_out"
+  local tab_status=$status encoding=utf-8
+  $windows && encoding=cp1252
+  run -j "${@:2}"
+  if [ "$status" = "$tab_status" ] && python3 "$(dirname "$0")/json_lines_check.py" \
+    "$work/tab_out" "$work/out" "$encoding" >"$work/json_check"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $1 (status $status, as TAB lines $tab_status)"
+    head -5 "$work/json_check"
+  fi
+}
+expect_json "JSON lines of the same drivers" -v -a
+expect_json "brief JSON lines" -b -a -v
+
 run_to_full_disk() {
   if $windows; then
     wine_program "$program" >/dev/full 2>"$work/err"
@@ -388,6 +408,11 @@ fi
 with_attributes
 run -a
 expect "cut names, empty Driver64 and cut or wrapped lists" 0 "$(lines)"$'\n' "$banner"
+expect_json "JSON lines where the Driver Manager cuts" -a
+
+# Bytes JSON must escape, and on Linux bytes that are not UTF-8.
+printf '[Caf\351 "q" \\ tab\there]\nDriver=/x/\001y\177.so\nK=\303\251\355\240\200\r\n' >"$work/ini/odbcinst.ini"
+expect_json "JSON lines of bytes to escape" -a
 
 # --- The library check ----------------------------------------------------
 
@@ -457,6 +482,7 @@ checks[1]=mismatch:$other
 for i in "${!checks[@]}"; do fields[$i]=${paths[$i]}$'\t'${checks[$i]}; done
 run -c
 expect "the check of each library" 16 "$(lines)"$'\n' "$banner"
+expect_json "JSON lines with the check" -c
 for i in "${!checks[@]}"; do fields[$i]=$'\t'${checks[$i]}; done
 run -b -c
 expect "the check in brief lines" 16 "$(lines)"$'\n' "$banner"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver_file.h"
+#include "line_writer.h"
 #include "platform/platform.h"
 
 fake_driver_manager fake_dm;
@@ -169,3 +170,7 @@ long platform_read_file_head(const char* path, void* buf, size_t cap) {
 }
 
 int platform_count_installed_drivers() { return fake_os.installed_drivers; }
+
+size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {
+  return decode_utf8(bytes, length, code_point);
+}

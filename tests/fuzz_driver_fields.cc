@@ -1,8 +1,11 @@
 // Feeds arbitrary attribute lists, registry values and Windows directories
 // to the walk of the attribute list and to the resolution of the library
-// path, and the whole input, as a library's first bytes, to the header
-// classification. Input: two bytes of attribute length, a byte whose low bit says
-// whether the list is whole, then the attribute bytes, the Windows directory and the "Driver" value, separated by 0xFF bytes.
+// path, written as TAB or JSON lines, and the whole input, as a library's
+// first bytes, to the header classification and as text to the JSON
+// escaper. Input: two bytes of attribute length, a byte whose low bit says
+// whether the list is whole and whose next bit chooses JSON, then the
+// attribute bytes, the Windows directory and the "Driver" value, separated
+// by 0xFF bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include "driver_file.h"
 #include "fakes.h"
 #include "library_check.h"
+#include "line_writer.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The output itself is checked by the unit tests; here only safety counts.
@@ -23,10 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   library_arch arch;
   classify_library(data, size, format_pe, &arch);
   classify_library(data, size, format_elf, &arch);
+  write_json_text(reinterpret_cast<const char*>(data), size);
 
   if (size < 3) return 0;
   const short length = static_cast<short>(data[0] | (data[1] << 8));
   const bool whole = data[2] & 1;
+  const line_writer& out = data[2] & 2 ? json_lines : tab_lines;
   const std::string rest(reinterpret_cast<const char*>(data + 3), size - 3);
   const size_t first = rest.find('\xff');
   const size_t second = first == std::string::npos ? first : rest.find('\xff', first + 1);
@@ -35,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char attributes[attributes_capacity + 1] = {};
   const std::string list = rest.substr(0, first);
   memcpy(attributes, list.data(), list.size() < sizeof attributes ? list.size() : sizeof attributes);
-  print_attributes(attributes, length, whole);
+  print_attributes(attributes, length, whole, out);
 
   reset_fakes();
   if (first != std::string::npos) {
@@ -47,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake_os.versions[std::string(windows_dir) + value].record = version_record(1, 2, 3, 4);
   list_options options;
   options.show_version = true;
-  print_driver_file("Drv", nullptr, options);
+  print_driver_file("Drv", nullptr, options, out);
   return 0;
 }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "library_check.h"
+#include "line_writer.h"
 #include "platform.h"
 #include "platform/odbc.h"
 
@@ -291,4 +292,8 @@ long platform_read_file_head(const char* path, void* buf, size_t cap) {
   }
   close(file);
   return failed ? file_unreadable : static_cast<long>(total);
+}
+
+size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {
+  return decode_utf8(bytes, length, code_point);
 }

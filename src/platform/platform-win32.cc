@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "line_writer.h"
 #include "platform.h"
 
 size_t platform_read_environment(const char* name, char* buf, size_t cap) {
@@ -120,3 +121,21 @@ long platform_read_file_head(const char* path, void* buf, size_t cap) {
 
 // The Windows Driver Manager lists every driver of its registry key.
 int platform_count_installed_drivers() { return -1; }
+
+size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {
+  const UINT page = GetACP();
+  if (page == CP_UTF8) return decode_utf8(bytes, length, code_point);
+  const int taken = IsDBCSLeadByteEx(page, bytes[0]) && length >= 2 ? 2 : 1;
+  WCHAR wide[2];
+  const int units = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes),
+                                        taken, wide, 2);
+  if (units == 1 && (wide[0] < 0xD800 || wide[0] > 0xDFFF)) {
+    *code_point = wide[0];
+  } else if (units == 2 && wide[0] >= 0xD800 && wide[0] <= 0xDBFF && wide[1] >= 0xDC00 &&
+             wide[1] <= 0xDFFF) {
+    *code_point = 0x10000 + ((wide[0] - 0xD800u) << 10) + (wide[1] - 0xDC00u);
+  } else {
+    return 0;
+  }
+  return static_cast<size_t>(taken);
+}

@@ -62,6 +62,12 @@ constexpr long file_unreadable = -2;
 // file, file_unreadable when it cannot be opened or read.
 long platform_read_file_head(const char* path, void* buf, size_t cap);
 
+// Decodes the character at the start of bytes in the text encoding of the
+// Driver Manager's strings (UTF-8 on Linux, the ANSI code page on
+// Windows): returns how many bytes it takes and its code point, or 0 when
+// they do not start a character.
+size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point);
+
 // How many drivers the installer's settings hold, where the Driver Manager
 // may list fewer; -1 where it lists them all.
 int platform_count_installed_drivers();

@@ -1,0 +1,132 @@
+#include <cstdio>
+#include <cstring>
+
+#include "line_writer.h"
+#include "platform/platform.h"
+
+size_t decode_utf8(const unsigned char* bytes, size_t length, unsigned* code_point) {
+  const unsigned lead = bytes[0];
+  size_t size;
+  unsigned value, lowest;
+  if (lead < 0x80) {
+    *code_point = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    size = 2, value = lead & 0x1F, lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    size = 3, value = lead & 0x0F, lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    size = 4, value = lead & 0x07, lowest = 0x10000;
+  } else {
+    return 0;
+  }
+  if (length < size) return 0;
+  for (size_t i = 1; i < size; ++i) {
+    if ((bytes[i] & 0xC0) != 0x80) return 0;
+    value = value << 6 | (bytes[i] & 0x3F);
+  }
+  if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code_point = value;
+  return size;
+}
+
+static void write_code_point(unsigned c) {
+  switch (c) {
+    case '"': fputs("\\\"", stdout); return;
+    case '\\': fputs("\\\\", stdout); return;
+    case '\b': fputs("\\b", stdout); return;
+    case '\f': fputs("\\f", stdout); return;
+    case '\n': fputs("\\n", stdout); return;
+    case '\r': fputs("\\r", stdout); return;
+    case '\t': fputs("\\t", stdout); return;
+  }
+  if (c < 0x20 || c == 0x7F) {
+    printf("\\u%04x", c);
+  } else if (c < 0x80) {
+    fputc(static_cast<int>(c), stdout);
+  } else if (c < 0x800) {
+    fputc(static_cast<int>(0xC0 | c >> 6), stdout);
+    fputc(static_cast<int>(0x80 | (c & 0x3F)), stdout);
+  } else if (c < 0x10000) {
+    fputc(static_cast<int>(0xE0 | c >> 12), stdout);
+    fputc(static_cast<int>(0x80 | (c >> 6 & 0x3F)), stdout);
+    fputc(static_cast<int>(0x80 | (c & 0x3F)), stdout);
+  } else {
+    fputc(static_cast<int>(0xF0 | c >> 18), stdout);
+    fputc(static_cast<int>(0x80 | (c >> 12 & 0x3F)), stdout);
+    fputc(static_cast<int>(0x80 | (c >> 6 & 0x3F)), stdout);
+    fputc(static_cast<int>(0x80 | (c & 0x3F)), stdout);
+  }
+}
+
+void write_json_text(const char* text, size_t length) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; i < length;) {
+    unsigned code_point = bytes[i];
+    const size_t taken = code_point < 0x80 ? 1 : platform_decode_text(bytes + i, length - i, &code_point);
+    if (taken == 0) {
+      // A lone surrogate, as Python's surrogateescape writes the byte.
+      printf("\\udc%02x", bytes[i]);
+      ++i;
+      continue;
+    }
+    write_code_point(code_point);
+    i += taken;
+  }
+}
+
+static void write_string(const char* text) {
+  fputc('"', stdout);
+  write_json_text(text, strlen(text));
+  fputc('"', stdout);
+}
+
+// The attribute array is open from the first entry to the next member or
+// the end of the object.
+static bool attributes_open = false;
+
+static void close_attributes() {
+  if (attributes_open) fputc(']', stdout);
+  attributes_open = false;
+}
+
+static void json_description(const char* text) {
+  attributes_open = false;
+  fputs("{\"description\":", stdout);
+  write_string(text);
+}
+
+static void json_library(const char* head, const char* tail) {
+  fputs(",\"library\":\"", stdout);
+  write_json_text(head, strlen(head));
+  write_json_text(tail, strlen(tail));
+  fputc('"', stdout);
+}
+
+static void json_version(unsigned major, unsigned minor, unsigned build, unsigned revision) {
+  char version[24];
+  format_product_version(version, major, minor, build, revision);
+  fputs(",\"version\":", stdout);
+  write_string(version);
+}
+
+static void json_attribute(const char* entry, size_t length) {
+  fputs(attributes_open ? ",\"" : ",\"attributes\":[\"", stdout);
+  attributes_open = true;
+  write_json_text(entry, length);
+  fputc('"', stdout);
+}
+
+static void json_check(const char* word) {
+  close_attributes();
+  fputs(",\"check\":", stdout);
+  write_string(word);
+}
+
+static void json_end() {
+  close_attributes();
+  fputs("}\n", stdout);
+}
+
+const line_writer json_lines = {json_description, json_library, json_version,
+                                json_attribute,   json_check,   json_end};

@@ -1,0 +1,43 @@
+// The form of the driver lines on standard output, in one place: the
+// listing hands each field to a writer as soon as it is known, and the
+// writer alone knows how fields are separated and quoted. Nothing beyond
+// one field is held.
+#pragma once
+
+#include <cstddef>
+
+struct line_writer {
+  // Starts a driver's line with its description.
+  void (*description)(const char* text);
+  // The library path, in two pieces so that no buffer limits its length.
+  void (*library)(const char* head, const char* tail);
+  void (*version)(unsigned major, unsigned minor, unsigned build, unsigned revision);
+  // One attribute entry, as the Driver Manager returned it; called once
+  // per entry, in order.
+  void (*attribute)(const char* entry, size_t length);
+  // The word of the library check, always the last field.
+  void (*check)(const char* word);
+  // Ends the driver's line.
+  void (*end)();
+};
+
+// TAB-separated fields, byte for byte as returned, a line each.
+extern const line_writer tab_lines;
+// One JSON object a line (JSON Lines), text converted to UTF-8.
+extern const line_writer json_lines;
+
+// The product version as both forms write it: major.minor.build.revision,
+// the last three at least two digits wide. buffer holds 24 bytes.
+void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build,
+                            unsigned revision);
+
+// Writes text as the inside of a JSON string: characters the platform's
+// text encoding decodes are written in UTF-8, quote, backslash and control
+// characters escaped; each byte it cannot decode is written as \udcXX, XX
+// being the byte, so that every byte can be recovered.
+void write_json_text(const char* text, size_t length);
+
+// Decodes the UTF-8 character at the start of bytes: returns how many bytes
+// it takes and its code point, or 0 when they do not start a valid one
+// (overlong forms, surrogates and code points past U+10FFFF included).
+size_t decode_utf8(const unsigned char* bytes, size_t length, unsigned* code_point);

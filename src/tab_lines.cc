@@ -1,0 +1,38 @@
+#include <cstdio>
+
+#include "line_writer.h"
+
+void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build,
+                            unsigned revision) {
+  snprintf(buffer, 24, "%u.%02u.%02u.%02u", major, minor, build, revision);
+}
+
+static void tab_description(const char* text) { fputs(text, stdout); }
+
+static void tab_library(const char* head, const char* tail) {
+  fputc('\t', stdout);
+  fputs(head, stdout);
+  fputs(tail, stdout);
+}
+
+static void tab_version(unsigned major, unsigned minor, unsigned build, unsigned revision) {
+  char version[24];
+  format_product_version(version, major, minor, build, revision);
+  fputc('\t', stdout);
+  fputs(version, stdout);
+}
+
+static void tab_attribute(const char* entry, size_t length) {
+  fputc('\t', stdout);
+  fwrite(entry, 1, length, stdout);
+}
+
+static void tab_check(const char* word) {
+  fputc('\t', stdout);
+  fputs(word, stdout);
+}
+
+static void tab_end() { fputc('\n', stdout); }
+
+const line_writer tab_lines = {tab_description, tab_library, tab_version,
+                               tab_attribute,   tab_check,   tab_end};
