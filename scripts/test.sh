@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs the toolchains and runs every test: unit and end-to-end tests of
-# the native program, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzzer, and both Windows programs under
-# Wine. Goes through every build, ends with one line per build naming what
-# was skipped and why, and fails if anything failed.
+# the native program against unixODBC and against iODBC, the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the fuzzer, and both
+# Windows programs under Wine. Goes through every build, ends with one line
+# per build naming what was skipped and why, and fails if anything failed.
 set -u
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst \
   libsqliteodbc clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
-  wine wine64 wine32:i386 perl dpkg-dev lintian python3-yaml || exit 1
+  wine wine64 wine32:i386 perl dpkg-dev lintian python3-yaml libiodbc2 || exit 1
 
 # build_and_test PRESET: configures, builds (showing the log only when the
 # build fails) and runs the tests of one preset, keeping ctest's report.
@@ -50,15 +50,16 @@ summarize() {
     }' "build/$1.ctest.log"
 }
 
+presets="linux sanitize linux-iodbc sanitize-iodbc fuzz win32 win64"
 failed=()
-for preset in linux sanitize fuzz win32 win64; do
+for preset in $presets; do
   echo "== $preset"
   build_and_test "$preset" || failed+=("$preset")
 done
 
 echo
 echo "== summary"
-for preset in linux sanitize fuzz win32 win64; do summarize "$preset"; done |
+for preset in $presets; do summarize "$preset"; done |
   tee build/summary.log
 # The closing line, in the form test reports end with.
 awk '{

@@ -1,7 +1,8 @@
-// Linux and other unixODBC systems: the installer's settings of a driver are
-// the section of odbcinst.ini named by its description, as the Driver
-// Manager lists them or, failing that, as unixODBC's installer library reads
-// them. ELF libraries carry no version resource.
+// Linux and other Unix systems: the installer's settings of a driver are the
+// section of odbcinst.ini named by its description, as the Driver Manager
+// lists them or, failing that, as its installer library reads them. What
+// differs between Driver Managers is in driver_manager.h. ELF libraries
+// carry no version resource.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver_manager.h"
 #include "library_check.h"
 #include "line_writer.h"
 #include "platform.h"
@@ -23,24 +25,34 @@ static const char installer_file[] = "odbcinst.ini";
 
 // unixODBC cuts a value it parses at 1000 characters, and fills a buffer
 // that is too small with garbage instead of a cut value, so every read
-// goes through buffers that hold anything it can return.
+// goes through buffers that hold anything an installer library returns.
 enum { ini_read_capacity = 4096, section_list_capacity = 65536 };
 
 // The library path of the open section, read when it was opened.
 static char library_path[ini_read_capacity];
 
-// unixODBC's SQLGetPrivateProfileString. Its library is loaded only when a
-// section must be read from the file, which few are: a listing pays for
-// nothing it does not use. Null when the library cannot be loaded.
+// The installer library's SQLGetPrivateProfileString. It is loaded only
+// when a section must be read from the file, which with unixODBC few are:
+// a listing pays for nothing it does not use. Null when the library cannot
+// be loaded.
 typedef int (*profile_reader)(const char* section, const char* entry, const char* fallback,
                               char* value, int capacity, const char* file);
+
+static const char* driver_manager_library_folder();
 
 static profile_reader installer_reader() {
   static bool tried = false;
   static profile_reader reader = nullptr;
   if (!tried) {
     tried = true;
-    if (void* library = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_LOCAL))
+    // Beside the Driver Manager's library first: it need not be in the
+    // loader's search path (Homebrew's folder on macOS is not).
+    char path[8192];
+    snprintf(path, sizeof path, "%s/%s", driver_manager_library_folder(),
+             driver_manager_installer_library);
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!library) library = dlopen(driver_manager_installer_library, RTLD_NOW | RTLD_LOCAL);
+    if (library)
       reader = reinterpret_cast<profile_reader>(dlsym(library, "SQLGetPrivateProfileString"));
   }
   return reader;
@@ -73,9 +85,7 @@ static bool list_holds(const char* list, const char* name) {
   return false;
 }
 
-// The names of odbcinst.ini's sections, NUL-separated and closed by an
-// empty name, in a block the caller frees; null when it cannot be read.
-static char* read_section_names() {
+char* read_section_names() {
   char* sections = static_cast<char*>(calloc(section_list_capacity, 1));
   if (sections && !read_installer_file(nullptr, nullptr, "", sections, section_list_capacity - 1)) {
     free(sections);
@@ -93,17 +103,7 @@ static bool section_exists(const char* section) {
   return found;
 }
 
-// unixODBC lists every section but its own [ODBC], yet only as many names
-// as fit in about 1 KB.
-int platform_count_installed_drivers() {
-  char* sections = read_section_names();
-  if (!sections) return -1;
-  int count = 0;
-  for (const char* name = sections; *name; name += strlen(name) + 1)
-    if (strcasecmp(name, "ODBC") != 0) ++count;
-  free(sections);
-  return count;
-}
+int platform_count_installed_drivers() { return driver_manager_count_drivers(); }
 
 // Reads one entry of a section into value; false when the entry (or the
 // section) is missing. Every call parses the file again, so callers ask for
@@ -138,20 +138,21 @@ static bool find_listed_entry(const char* listed, const char* entry, char* value
 
 bool platform_open_driver_key(const char* description, const char* listed_settings,
                               driver_key* key) {
-  // The list that SQLDrivers returned is the section as unixODBC just read
-  // it: taken from there, the library costs no second parse of
-  // odbcinst.ini. An empty list may stand for a missing section, so that
-  // goes to the file, unless the name is cut and the file cannot be asked.
+  // Where the list that SQLDrivers returned is the section as the Driver
+  // Manager just read it, the library taken from there costs no second
+  // parse of odbcinst.ini. An empty list may stand for a missing section, so
+  // that goes to the file, unless the name is cut and the file cannot be
+  // asked.
+  if (!driver_manager_lists_settings) listed_settings = nullptr;
   const bool listed = listed_settings && (listed_settings[0] != '\0' || !description);
   if (!listed && !description) return false;
   auto find = [&](const char* entry) {
     return listed ? find_listed_entry(listed_settings, entry, library_path)
                   : read_entry(description, entry, library_path);
   };
-  // A 64-bit unixODBC loads Driver64 when a section has one that is not
-  // empty.
-  const bool found =
-      (sizeof(void*) == 8 && find("Driver64") && library_path[0] != '\0') || find("Driver");
+  bool found = false;
+  for (const char* const* entry = driver_manager_library_entries; *entry && !found; ++entry)
+    found = find(*entry) && (library_path[0] != '\0' || !entry[1]);
   if (!found) {
     library_path[0] = '\0';
     // A listed section exists; an entry read from the file proves it too.
@@ -183,10 +184,9 @@ bool platform_find_version_record(const void*, const void**, size_t*) { return f
 
 library_format platform_library_format() { return format_elf; }
 
-// unixODBC loads a bare library name from its own folder of drivers when it
-// is there (libdir/odbc of the libodbc that is loaded), and otherwise leaves
-// the search to the dynamic loader. Empty when libodbc cannot be located.
-static const char* driver_manager_folder() {
+// The folder of the Driver Manager's library that is loaded; empty when it
+// cannot be located.
+static const char* driver_manager_library_folder() {
   static char folder[4096];
   static bool located = false;
   if (!located) {
@@ -196,17 +196,23 @@ static const char* driver_manager_folder() {
     const char* slash = symbol && dladdr(symbol, &info) && info.dli_fname
                             ? strrchr(info.dli_fname, '/')
                             : nullptr;
-    static const char drivers[] = "/odbc";
-    if (slash && static_cast<size_t>(slash - info.dli_fname) + sizeof drivers <= sizeof folder) {
+    if (slash && static_cast<size_t>(slash - info.dli_fname) < sizeof folder)
       memcpy(folder, info.dli_fname, static_cast<size_t>(slash - info.dli_fname));
-      memcpy(folder + (slash - info.dli_fname), drivers, sizeof drivers);
-    }
   }
   return folder;
 }
 
-// The dynamic loader's folders after LD_LIBRARY_PATH, ':'-separated: those
-// of its configuration (which its cache indexes), then its defaults.
+// libdir/odbc beside the Driver Manager's library, as both unixODBC and
+// iODBC are built.
+const char* driver_manager_drivers_folder() {
+  static char folder[4096 + sizeof "/odbc"];
+  if (!folder[0] && driver_manager_library_folder()[0])
+    snprintf(folder, sizeof folder, "%s/odbc", driver_manager_library_folder());
+  return folder;
+}
+
+// The dynamic loader's folders: those of its configuration (which its cache
+// indexes), then its defaults.
 enum { loader_folders_capacity = 16384 };
 static char loader_folder_list[loader_folders_capacity];
 
@@ -248,7 +254,7 @@ static void add_loader_config(const char* file, int depth) {
   fclose(config);
 }
 
-static const char* loader_folders() {
+const char* loader_folders() {
   static bool read = false;
   if (!read) {
     read = true;
@@ -261,17 +267,16 @@ static const char* loader_folders() {
   return loader_folder_list + 1;
 }
 
-static bool readable(const char* path) { return access(path, R_OK) == 0; }
+bool readable(const char* path) { return access(path, R_OK) == 0; }
+
+size_t copy_path(const char* value, char* found, size_t cap) {
+  const size_t length = strlen(value);
+  if (length < cap) memcpy(found, value, length + 1);
+  return length;
+}
 
 size_t platform_find_library(const char* value, char* found, size_t cap) {
-  const size_t length = strlen(value);
-  if (strchr(value, '/')) {
-    if (length < cap) memcpy(found, value, length + 1);
-    return length;
-  }
-  const char* const folder_lists[] = {driver_manager_folder(), getenv("LD_LIBRARY_PATH"),
-                                      loader_folders()};
-  return find_in_folders(value, folder_lists, 3, readable, found, cap);
+  return driver_manager_find_library(value, found, cap);
 }
 
 long platform_read_file_head(const char* path, void* buf, size_t cap) {
