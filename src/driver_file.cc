@@ -1,6 +1,5 @@
 #include "driver_file.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

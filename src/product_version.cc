@@ -1,7 +1,6 @@
 #include "product_version.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

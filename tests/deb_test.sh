@@ -10,17 +10,7 @@ version=$3
 work=$build/tests/deb
 rm -rf "$work"
 mkdir -p "$work/root" "$work/ini"
-passed=0
-failed=0
-
-check() {
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  wanted: %q\n  got:    %q\n' "$1" "$3" "$2"
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 (cd "$build" && "$cpack" -G DEB >/dev/null) || { echo "cpack failed"; exit 1; }
 deb=$build/quorbel_${version}_$(dpkg --print-architecture).deb
@@ -41,5 +31,4 @@ if command -v lintian >/dev/null; then
   check "lintian finds no error" "$? $(grep '^E:' "$work/lintian")" "0 "
 fi
 
-echo "deb package: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_done "deb package"

@@ -11,17 +11,7 @@ work=$build/tests/package
 rm -rf "$work"
 mkdir -p "$work/unpacked" "$work/ini"
 export ODBCSYSINI=$work/ini
-passed=0
-failed=0
-
-check() {
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  wanted: %q\n  got:    %q\n' "$1" "$3" "$2"
-  fi
-}
+source "$(dirname "$0")/checks.sh"
 
 skip_unless_wine_runs "$build/quorbel.exe"
 (cd "$build" && "$cpack" -G ZIP >/dev/null) || { echo "cpack failed"; exit 1; }
@@ -53,5 +43,4 @@ fi
 check "the unpacked program lists drivers" "$(shown wine_program "$program" -v)" \
   "$(printf 'Packaged driver\t%s%s\r\n' "$windows_path" "$product_version" | od -An -c | tr -s ' \n' ' ')"
 
-echo "package $name: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_done "package $name"
