@@ -188,7 +188,8 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
   };
   for (const auto& c : cases) {
     reset_fakes();
-    fake_os.files["/ok.so"] = fake_library(program_arch());
+    fake_os.files["/ok.so"] =
+        program_arch() == arch_x64 ? elf_header(2, 1, 3, 62) : elf_header(1, 1, 3, 3);
     for (size_t i = 0; i < c.libraries.size(); ++i) {
       const std::string name = "D" + std::to_string(i);
       fake_dm.drivers.push_back({name, "", 0, SQL_SUCCESS});

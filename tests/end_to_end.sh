@@ -158,12 +158,15 @@ if $windows; then
   syswow64=$WINEPREFIX/drive_c/windows/syswow64
 fi
 
-# run ARGS...: the program's streams go to out and err, its status to status.
+# run ARGS...: the program's streams go to out (or to the file run_out
+# names) and err, its status to status.
 run() {
+  local out=${run_out:-$work/out}
+  : >"$work/out"
   if $windows; then
-    wine_program "$program" "$@" >"$work/out" 2>"$work/err"
+    wine_program "$program" "$@" >"$out" 2>"$work/err"
   else
-    WINDIR=/win "$program" "$@" >"$work/out" 2>"$work/err"
+    WINDIR=/win "$program" "$@" >"$out" 2>"$work/err"
   fi
   status=$?
 }
@@ -391,16 +394,7 @@ expect_json() {
 expect_json "JSON lines of the same drivers" -v -a
 expect_json "brief JSON lines" -b -a -v
 
-run_to_full_disk() {
-  if $windows; then
-    wine_program "$program" >/dev/full 2>"$work/err"
-  else
-    "$program" >/dev/full 2>"$work/err"
-  fi
-  status=$?
-  : >"$work/out"
-}
-run_to_full_disk
+run_out=/dev/full run
 expect "a listing lost to a full disk" 32 "" "$banner"'ERROR: could not write to standard output'
 
 # --- Where the Driver Manager cuts and wraps -------------------------------

@@ -32,14 +32,17 @@ std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t bu
   return record;
 }
 
-std::string fake_library(library_arch arch) {
-  static const unsigned char machines[] = {3, 62, 183, 40, 22};
-  const bool wide = arch == arch_x64 || arch == arch_arm64 || arch == arch_other;
-  std::string bytes(wide ? 64 : 52, '\0');
-  bytes.replace(0, 7, "\x7F" "ELF\x01\x01\x01");
-  bytes[4] = wide ? 2 : 1;
-  bytes[16] = 3;  // a shared object
-  bytes[18] = static_cast<char>(machines[arch]);
+void put16(std::string* bytes, size_t at, unsigned value, bool big_endian) {
+  (*bytes)[at + (big_endian ? 1 : 0)] = static_cast<char>(value & 0xFF);
+  (*bytes)[at + (big_endian ? 0 : 1)] = static_cast<char>(value >> 8);
+}
+
+std::string elf_header(int elf_class, int order, unsigned type, unsigned machine) {
+  std::string bytes(elf_class == 2 ? 64 : 52, '\0');
+  bytes.replace(0, 4, "\x7F" "ELF");
+  bytes[4] = static_cast<char>(elf_class), bytes[5] = static_cast<char>(order), bytes[6] = 1;
+  put16(&bytes, 16, type, order == 2);
+  put16(&bytes, 18, machine, order == 2);
   return bytes;
 }
 

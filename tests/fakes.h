@@ -70,8 +70,12 @@ void reset_fakes();
 // A key whose "Driver" value is value.
 void fake_driver_key(const std::string& description, const std::string& value);
 
-// The headers of an ELF shared object built for arch.
-std::string fake_library(library_arch arch);
+// Writes a 16-bit value into bytes at a position, in either byte order.
+void put16(std::string* bytes, size_t at, unsigned value, bool big_endian);
+
+// An ELF header of a class (1: 32-bit, 2: 64-bit), byte order (1: little,
+// 2: big), type (3: a shared object) and machine, and nothing more.
+std::string elf_header(int elf_class, int order, unsigned type, unsigned machine);
 
 // The fixed version record carrying this product version (and another file
 // version, which must never show).

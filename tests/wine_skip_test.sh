@@ -9,8 +9,7 @@ work=$2
 tests=$(dirname "$0")
 rm -rf "$work"
 mkdir -p "$work"
-passed=0
-failed=0
+source "$tests/checks.sh"
 
 # An ELF program for a machine that no kernel here executes.
 head -c 64 /bin/true >"$work/foreign"
@@ -24,24 +23,14 @@ decision() {
   echo "status $?"
 }
 
-check() {
-  if [[ $2 == $3 ]]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL: %s\n  wanted: %s\n  got:    %s\n' "$1" "$3" "$2"
-  fi
-}
-
+skipped="SKIPPED: this machine cannot execute Wine's 32-bit loader $work/foreign (Exec format error)"
 check "a loader that executes runs the tests" "$(decision /bin/true)" $'runs\nstatus 0'
 if [ "$(source "$tests/wine.sh" && pe_bits "$program")" = 64 ]; then
   check "a 64-bit program does not need the 32-bit loader" "$(decision "$work/foreign")" $'runs\nstatus 0'
 else
-  check "a loader that cannot execute skips, saying why" "$(decision "$work/foreign")" \
-    $'SKIPPED: this machine cannot execute Wine\'s 32-bit loader '"$work/foreign"$' (*Exec format error)\nstatus 77'
+  check "a loader that cannot execute skips, saying why" "$(decision "$work/foreign")" "$skipped"$'\nstatus 77'
   out=$(QUORBEL_WINE32_LOADER=$work/foreign bash "$tests/end_to_end.sh" "$program" "$work/e2e" 2>&1)
-  check "the end-to-end test skips" "$out (status $?)" "SKIPPED: * (status 77)"
+  check "the end-to-end test skips" "$out (status $?)" "$skipped (status 77)"
 fi
 
-echo "wine skip: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+checks_done "wine skip"
