@@ -66,6 +66,6 @@ awk '{
     sub(/^[^:]*: (build failed, )?/, "")
     split($0, n, /[^0-9]+/); p += n[1]; f += n[2]; s += n[3]
   }
-  END { printf "all builds: %d passed, %d failed, %d skipped\n", p, f, s }' build/summary.log
+  END { printf "total: %d passed, %d failed, %d skipped\n", p, f, s }' build/summary.log
 
 [ "${#failed[@]}" = 0 ]
