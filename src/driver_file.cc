@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "library_check.h"
 #include "platform/platform.h"
 #include "product_version.h"
 
@@ -47,11 +46,11 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
   return path;
 }
 
-const char* print_driver_file(const char* description, const char* listed_settings,
-                              const list_options& options, const line_writer& out) {
-  const char* check = options.check_library ? "missing" : nullptr;
+void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
+                       const line_writer& out, library_verdict* verdict) {
+  if (options.check_library) check_library(nullptr, nullptr, verdict);
   driver_key key;
-  if (!platform_open_driver_key(description, listed_settings, &key)) return check;
+  if (!platform_open_driver_key(description, listed_settings, &key)) return;
 
   char value_buffer[260];
   char* long_value = nullptr;
@@ -63,15 +62,14 @@ const char* print_driver_file(const char* description, const char* listed_settin
   if (!options.brief) out.library(head, tail);
 
   const bool show_version = options.show_version && !options.brief;
-  if (show_version || check) {
+  if (show_version || options.check_library) {
     char path_buffer[261];
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
     if (path && show_version) print_product_version(path, out);
-    if (path && check) check = check_library(path);
+    if (path && options.check_library) check_library(value, path, verdict);
     if (path != path_buffer) free(path);
   }
 
   free(long_value);
   platform_close_driver_key(key);
-  return check;
 }

@@ -9,14 +9,14 @@ extern char windows_dir[260];
 // token (upper case) and more follows it; null otherwise.
 const char* after_windir_token(const char* value);
 
-#include "driver_list.h"
+#include "library_check.h"
 #include "line_writer.h"
+#include "list_options.h"
 
 // Unless brief, hands the library path to the writer, then with
 // show_version its product version; nothing when the driver has no
-// settings. description:
-// null when the Driver Manager cut it. listed_settings: the driver's
-// attribute list when it is whole, else null. Returns the word of the
-// library check with check_library, else null.
-const char* print_driver_file(const char* description, const char* listed_settings,
-                              const list_options& options, const line_writer& out);
+// settings. description: null when the Driver Manager cut it.
+// listed_settings: the driver's attribute list when it is whole, else
+// null. With check_library, checks the library into verdict.
+void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
+                       const line_writer& out, library_verdict* verdict);

@@ -6,6 +6,7 @@
 
 #include "attributes.h"
 #include "driver_file.h"
+#include "library_check.h"
 #include "line_writer.h"
 #include "platform/platform.h"
 
@@ -30,8 +31,8 @@ static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR*
 }
 
 // Counts the drivers listed, and notes a library check that was not "ok".
-static int write_driver_lines(const list_options& options, int* listed_drivers,
-                              bool* library_problems) {
+static int write_driver_lines(const list_options& options, int* listed_drivers, size_t* listed_bytes,
+                              bool* names_cut, bool* library_problems) {
   const line_writer& out = options.json_lines ? json_lines : tab_lines;
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
@@ -62,16 +63,17 @@ static int write_driver_lines(const list_options& options, int* listed_drivers,
     // A cut description may name another driver, so only the list, which
     // the Driver Manager read by the whole name, may stand for this one.
     const bool description_cut = description_length >= SQLSMALLINT{sizeof description - 1};
+    *listed_bytes += strlen(name) + 1;
+    *names_cut = *names_cut || description_cut;
     const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
-    const char* check = nullptr;
+    library_verdict verdict;
     if (!options.brief || options.check_library)
-      check = print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options,
-                                out);
+      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, &verdict);
     if (!options.brief && options.show_attributes)
       print_attributes(listed, attributes_length, whole, out);
-    if (check) {
-      out.check(check);
-      if (strcmp(check, "ok") != 0) *library_problems = true;
+    if (options.check_library) {
+      out.check(verdict.word, verdict.file);
+      if (strcmp(verdict.word, "ok") != 0) *library_problems = true;
     }
     out.end();
     direction = SQL_FETCH_NEXT;
@@ -88,11 +90,17 @@ int list_drivers(const list_options& options) {
   const SQLPOINTER odbc3 = reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_OV_ODBC3));
   if (odbc_ok(SQLSetEnvAttr(env_handle, SQL_ATTR_ODBC_VERSION, odbc3, 0))) {
     int listed_drivers = 0;
+    size_t listed_bytes = 0;
+    bool names_cut = false;
     bool library_problems = false;
-    status = write_driver_lines(options, &listed_drivers, &library_problems);
-    if (status == status_listed && options.check_library) {
+    status = write_driver_lines(options, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
+    if (status == status_listed && options.check_library && listed_drivers == 0) {
+      // An empty listing mostly means the Driver Manager reads another file
+      // than the one the user filled.
+      platform_describe_installer_file();
+    } else if (status == status_listed && options.check_library) {
       // The drivers the Driver Manager leaves out cannot be checked at all.
-      const int installed = platform_count_installed_drivers();
+      const int installed = platform_count_installed_drivers(listed_drivers, listed_bytes, names_cut);
       if (installed > listed_drivers) {
         fprintf(stderr, "WARNING: the Driver Manager listed %d of the %d drivers in odbcinst.ini\n",
                 listed_drivers, installed);

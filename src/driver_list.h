@@ -1,16 +1,8 @@
 // The driver listing: one line per driver the ODBC Driver Manager reports.
 #pragma once
 
+#include "list_options.h"
 #include "platform/odbc.h"
-
-// What a driver line holds; the command line only ever sets these.
-struct list_options {
-  bool brief = false;
-  bool show_attributes = false;
-  bool show_version = false;
-  bool check_library = false;
-  bool json_lines = false;
-};
 
 // Exit statuses of a listing.
 enum {

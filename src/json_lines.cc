@@ -117,8 +117,12 @@ static void json_attribute(const char* entry, size_t length) {
   fputc('"', stdout);
 }
 
-static void json_check(const char* word) {
+static void json_check(const char* word, const char* file) {
   close_attributes();
+  if (file[0] != '\0') {
+    fputs(",\"file\":", stdout);
+    write_string(file);
+  }
   fputs(",\"check\":", stdout);
   write_string(word);
 }

@@ -15,8 +15,9 @@ struct line_writer {
   // One attribute entry, as the Driver Manager returned it; called once
   // per entry, in order.
   void (*attribute)(const char* entry, size_t length);
-  // The word of the library check, always the last field.
-  void (*check)(const char* word);
+  // The word of the library check, always the last field, and the file it
+  // checked (empty when none was found), which only JSON Lines write.
+  void (*check)(const char* word, const char* file);
   // Ends the driver's line.
   void (*end)();
 };

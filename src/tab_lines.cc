@@ -27,7 +27,7 @@ static void tab_attribute(const char* entry, size_t length) {
   fwrite(entry, 1, length, stdout);
 }
 
-static void tab_check(const char* word) {
+static void tab_check(const char* word, const char*) {
   fputc('\t', stdout);
   fputs(word, stdout);
 }

@@ -66,6 +66,8 @@ TEST_F(RunQuorbel, ArgumentsDecideTheRun) {
       {{"--Version"}, "Bad argument --Version. Ignored.\n", "", 128},
       {{"--verbose"}, "Bad argument --verbose. Ignored.\n", "", 128},
       {{"--x"}, "Bad argument --x. Ignored.\n", "", 128},
+      {{"--helpx"}, "Bad argument --helpx. Ignored.\n", "", 128},
+      {{"--helpful"}, "Bad argument --helpful. Ignored.\n", "", 128},
       {{"-version"}, "Drv\n", "", 0},
       {{"/H"}, "", usage, 0},
       {{"--"}, "Bad argument --. Ignored.\n", "", 128},

@@ -19,7 +19,8 @@ class DriverFile : public testing::Test {
   std::string print(const char* description, bool show_version) {
     list_options options;
     options.show_version = show_version;
-    const captured written = capture([&] { print_driver_file(description, nullptr, options, tab_lines); });
+    library_verdict verdict;
+    const captured written = capture([&] { print_driver_file(description, nullptr, options, tab_lines, &verdict); });
     EXPECT_EQ(written.err, "");
     EXPECT_EQ(fake_os.open_keys, 0) << "key left open";
     return written.out;

@@ -177,6 +177,7 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
     SQLRETURN end_result;
     int status;
     std::string warning;
+    bool check = true;
   } cases[] = {
       {"all ok", {"/ok.so", "/ok.so"}, -1, SQL_NO_DATA, 0, ""},
       {"one missing", {"/ok.so", "/gone.so"}, -1, SQL_NO_DATA, 16, ""},
@@ -185,6 +186,9 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
       {"more installed than listed", {"/ok.so", "/ok.so"}, 3, SQL_NO_DATA, 16,
        "WARNING: the Driver Manager listed 2 of the 3 drivers in odbcinst.ini\n"},
       {"listing failed", {"/ok.so", "/gone.so"}, 3, SQL_ERROR, 8, "ERROR: could not list drivers"},
+      {"more installed, without -c", {"/ok.so", "/ok.so"}, 3, SQL_NO_DATA, 0, "", false},
+      {"nothing listed", {}, -1, SQL_NO_DATA, 0, "WARNING: no drivers\n"},
+      {"nothing listed, without -c", {}, -1, SQL_NO_DATA, 0, "", false},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -198,7 +202,7 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
     fake_os.installed_drivers = c.installed_drivers;
     fake_dm.end_result = c.end_result;
     list_options options;
-    options.check_library = true;
+    options.check_library = c.check;
     EXPECT_EQ(list(options).err, c.warning) << c.name;
     EXPECT_EQ(status, c.status) << c.name;
   }
@@ -211,12 +215,13 @@ TEST_F(ListDrivers, OnlyAWholeListOfThisDriverStandsForItsSettings) {
                      {"Cut list", "A=1\0\0"s, 1024, SQL_SUCCESS_WITH_INFO},
                      {"Full list", "B=2\0\0"s, 1023, SQL_SUCCESS},
                      {"No total", "E=5\0\0"s, SQL_NO_TOTAL, SQL_SUCCESS_WITH_INFO},
+                     {std::string(300, 'n'), "F=6\0\0"s, -1, SQL_SUCCESS_WITH_INFO},
                      {longest, "C=3\0\0"s, 4, SQL_SUCCESS_WITH_INFO},
                      {shorter, "D=4\0\0"s, 4, SQL_SUCCESS}};
   for (const fake_driver& driver : fake_dm.drivers) fake_driver_key(driver.description, "x.dll");
   list();
   EXPECT_EQ(fake_os.listed_settings,
-            (std::vector<std::string>{"Driver=x", "(none)", "B=2", "(none)", "(none)", "D=4"}));
+            (std::vector<std::string>{"Driver=x", "(none)", "B=2", "(none)", "(none)", "(none)", "D=4"}));
 }
 
 TEST_F(ListDrivers, AttributesOfAnEarlierDriverNeverShow) {

@@ -467,7 +467,8 @@ elf_header() {
   head -c 9 /dev/zero
   printf '\003\000'
   byte "$2"
-  head -c $(($1 == 2 ? 45 : 33)) /dev/zero
+  printf '\000\001'
+  head -c $(($1 == 2 ? 43 : 31)) /dev/zero
 }
 descriptions="Own kind
 Other kind
@@ -496,6 +497,14 @@ if $windows; then
   registry_value "Text file" 'C:\text.dll'
   paths=($'\t'"$windir"'\system32\quorbel_sample'$bits.dll $'\tC:\\quorbel_other.dll'
     $'\tquorbel_plain.dll' $'\tC:\\nowhere.dll' $'\tC:\\text.dll' '')
+  # A bare name gets ".dll"; a folder that does not exist holds nothing.
+  printf '[No extension]\nDriver=x\n\n[No folder]\nDriver=x\n' >>"$work/ini/odbcinst.ini"
+  prepare_ini
+  registry_value "No extension" quorbel_plain
+  registry_value "No folder" 'C:\nowhere\x.dll'
+  descriptions+="No extension"$'\n'"No folder"$'\n'
+  checks+=(ok missing)
+  paths+=($'\tquorbel_plain' $'\tC:\\nowhere\\x.dll')
 else
   # Another architecture's header: aarch64 beside x86-64, else x86-64.
   if [ "$(uname -m)" = x86_64 ]; then other=arm64 class=2 machine=183; else other=x64 class=2 machine=62; fi
@@ -511,17 +520,18 @@ else
     printf '[Text file]\nDriver=%s\n\n' "$work/lib/text.so"
     printf '[No library]\nDescription=none\n\n'
     printf '[In the drivers folder]\nDriver=libsqlite3odbc.so\n\n'
-    printf '[In the loader folders]\nDriver=libodbcinst.so.2\n'
+    printf '[In the loader folders]\nDriver=libodbcinst.so.2\n\n'
+    printf '[Device]\nDriver=/dev/zero\n\n[Through a file]\nDriver=/etc/passwd/x.so\n'
   } >"$work/ini/odbcinst.ini"
   prepare_ini
-  descriptions+="In the drivers folder"$'\n'"In the loader folders"$'\n'
-  checks+=(ok ok)
+  descriptions+="In the drivers folder"$'\n'"In the loader folders"$'\n'"Device"$'\n'"Through a file"$'\n'
+  checks+=(ok ok unreadable missing)
   # iODBC looks for any value that is not an absolute path in its folder of
   # drivers alone.
   if $iodbc; then checks[2]=missing checks[7]=missing; fi
   paths=($'\t'"$work/lib/libquorbel_found.so" $'\t'"$work/lib/other.so" $'\tlibquorbel_found.so'
     $'\t/opt/quorbel/none.so' $'\t'"$work/lib/text.so" $'\t' $'\tlibsqlite3odbc.so'
-    $'\tlibodbcinst.so.2')
+    $'\tlibodbcinst.so.2' $'\t/dev/zero' $'\t/etc/passwd/x.so')
   export LD_LIBRARY_PATH=$work/lib
 fi
 checks[1]=mismatch:$other
@@ -529,6 +539,8 @@ for i in "${!checks[@]}"; do fields[$i]=${paths[$i]}$'\t'${checks[$i]}; done
 run -c
 expect "the check of each library" 16 "$(lines)"$'\n' "$banner"
 expect_json "JSON lines with the check" -c
+run_out=/dev/full run -c
+expect "checked lines lost to a full disk" 32 "" "$banner"'ERROR: could not write to standard output'
 for i in "${!checks[@]}"; do fields[$i]=$'\t'${checks[$i]}; done
 run -b -c
 expect "the check in brief lines" 16 "$(lines)"$'\n' "$banner"
@@ -537,22 +549,86 @@ if ! $windows; then
   fields[2]=$'\tmissing'
   run -b -c
   expect "a bare name the loader's search does not find" 16 "$(lines)"$'\n' "$banner"
-  for i in $(seq -w 1 50); do printf '[Benchmark driver 00%s]\nDriver=/x.so\n' "$i"; done >"$work/ini/odbcinst.ini"
+  # Names that reach the cut of each Driver Manager: 1 KB of them for
+  # unixODBC, 4 KB for iODBC.
+  padding=""
+  $iodbc && padding=$(repeat p 80)
+  for i in $(seq -w 1 50); do printf '[Benchmark driver 00%s%s]\nDriver=/x.so\n' "$i" "$padding"; done >"$work/ini/odbcinst.ini"
   prepare_ini
   run -b
   brief_lines=$(cat "$work/out")
   listed=$(wc -l <"$work/out")
+  expect "no warning without -c" 0 "$brief_lines"$'\n' "$banner"
   warning="WARNING: the Driver Manager listed $listed of the 50 drivers in odbcinst.ini"$'\n'
-  # iODBC lists them all.
-  if $iodbc; then warning=""; fi
   run -b -c
   expect "drivers the Driver Manager leaves out" 16 "$(sed 's/$/\tmissing/' <<<"$brief_lines")"$'\n' \
     "$banner$warning"
 fi
 
+if $windows; then
+  # Windows' own loader judges what a DLL imports: LoadLibraryEx with
+  # LOAD_WITH_ALTERED_SEARCH_PATH, from the program's own kind of process,
+  # says 0 where the check must say ok. (Wine passes over an import of the
+  # other architecture where Windows fails, so no case has a good one later.)
+  judged=$WINEPREFIX/drive_c/judged
+  mkdir -p "$judged"/{gone,other,text,beside,api}
+  printf '#include <windows.h>\n#include <stdio.h>\nint main(int c, char** v) { printf("%%lu", LoadLibraryExA(v[1], 0, 8) ? 0ul : GetLastError()); return c; }\n' >"$work/judge.c"
+  "${cross_cxx%g++}gcc" -o "$judged/judge.exe" "$work/judge.c"
+  echo 'int quorbel_b(void) { return 1; }' >"$work/b.c"
+  echo 'int quorbel_b(void); int quorbel_a(void) { return quorbel_b(); }' >"$work/a.c"
+  "$cross_cxx" -shared -x c -o "$judged/beside/quorbel_b.dll" "$work/b.c"
+  "$other_cxx" -shared -x c -o "$judged/other/quorbel_b.dll" "$work/b.c"
+  echo 'not a library' >"$judged/text/quorbel_b.dll"
+  for folder in gone other text beside; do
+    "$cross_cxx" -shared -o "$judged/$folder/quorbel_a.dll" -x c "$work/a.c" -x none "$judged/beside/quorbel_b.dll"
+  done
+  echo 'void __stdcall WakeByAddressAll(void*); void quorbel_a(void* p) { WakeByAddressAll(p); }' >"$work/api.c"
+  "$cross_cxx" -shared -x c -o "$judged/api/quorbel_a.dll" "$work/api.c" -lsynchronization
+  head -c 2048 "$judged/beside/quorbel_a.dll" >"$judged/cut.dll"
+  cases="gone|missing-dependency:quorbel_b.dll
+other|mismatch-dependency:quorbel_b.dll:$other
+text|not-a-library-dependency:quorbel_b.dll
+beside|ok
+api|ok"
+  : >"$work/ini/odbcinst.ini"
+  while IFS='|' read -r folder word; do
+    printf '[Judged %s]\nDriver=x\n' "$folder" >>"$work/ini/odbcinst.ini"
+    registry_value "Judged $folder" "C:\\judged\\$folder\\quorbel_a.dll"
+  done <<<"$cases"$'\n'"cut|not-a-library"
+  registry_value "Judged cut" 'C:\judged\cut.dll'
+  run -b -c
+  while IFS='|' read -r folder word; do
+    path="C:\\judged\\$folder\\quorbel_a.dll"
+    [ "$folder" = cut ] && path='C:\judged\cut.dll'
+    said=$(tr -d '\r' <"$work/out" | sed -n "s/^Judged $folder\t//p")
+    loaded=$(wine_program "$judged/judge.exe" "$path")
+    if [ "$said" = "$word" ] && [ "$([ "$said" = ok ]; echo $?)" = "$([ "$loaded" = 0 ]; echo $?)" ]; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1))
+      echo "FAIL: judged $folder: quorbel says '$said' (expected '$word'), LoadLibraryEx says $loaded"
+    fi
+  done <<<"$cases"$'\n'"cut|not-a-library"
+fi
+
 : >"$work/ini/odbcinst.ini"
 run -a
 expect "no drivers" 0 "" "$banner"
+
+# With -c, an empty listing names the files the Driver Manager reads; for
+# unixODBC an ODBCINSTINI path lies inside ODBCSYSINI's folder.
+unread() { [ -e "$1" ] || printf ' (does not exist)'; }
+if $windows; then
+  reads='HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBCINST.INI\ODBC Drivers (does not exist)'
+  run -c
+elif $iodbc; then
+  reads="$ODBCINSTINI and /etc/odbcinst.ini$(unread /etc/odbcinst.ini)"
+  run -c
+else
+  reads="$ODBCSYSINI/$work/none/odbcinst.ini (does not exist) and $HOME/.odbcinst.ini$(unread "$HOME/.odbcinst.ini")"
+  ODBCINSTINI=$work/none/odbcinst.ini run -c
+fi
+expect "no drivers, with -c" 0 "" "$banner""WARNING: the Driver Manager listed no drivers; it reads $reads"$'\n'
 
 echo "end to end ($(basename "$program"), $bits bit, ${QUORBEL_DRIVER_MANAGER:-its Driver Manager}): $passed passed, $failed failed"
 [ "$failed" = 0 ]

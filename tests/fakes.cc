@@ -1,6 +1,8 @@
 #include "fakes.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "driver_file.h"
@@ -37,12 +39,42 @@ void put16(std::string* bytes, size_t at, unsigned value, bool big_endian) {
   (*bytes)[at + (big_endian ? 0 : 1)] = static_cast<char>(value >> 8);
 }
 
-std::string elf_header(int elf_class, int order, unsigned type, unsigned machine) {
-  std::string bytes(elf_class == 2 ? 64 : 52, '\0');
+void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool big_endian) {
+  for (size_t i = 0; i < size; ++i)
+    (*bytes)[at + (big_endian ? size - 1 - i : i)] = static_cast<char>(value >> (8 * i));
+}
+
+std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
+                       const std::vector<std::pair<uint64_t, std::string>>& dynamic) {
+  const bool wide = elf_class == 2, big = order == 2;
+  const size_t header = wide ? 64 : 52, entry = wide ? 56 : 32, word = wide ? 8 : 4;
+  const size_t dynamic_at = header + 2 * entry, strings_at = dynamic_at + (dynamic.size() + 3) * 2 * word;
+  std::string strings(1, '\0');
+  std::string bytes(strings_at, '\0');
+  auto put = [&](size_t at, uint64_t value, size_t size) { put_word(&bytes, at, value, size, big); };
   bytes.replace(0, 4, "\x7F" "ELF");
   bytes[4] = static_cast<char>(elf_class), bytes[5] = static_cast<char>(order), bytes[6] = 1;
-  put16(&bytes, 16, type, order == 2);
-  put16(&bytes, 18, machine, order == 2);
+  put(16, type, 2), put(18, machine, 2), put(20, 1, 4);
+  put(wide ? 32 : 28, header, word), put(wide ? 54 : 42, entry, 2), put(wide ? 56 : 44, 2, 2);
+  size_t at = dynamic_at;
+  for (const auto& [tag, text] : dynamic) {
+    const bool is_string = tag == 1 || tag == 14 || tag == 15 || tag == 29;
+    put(at, tag, word), put(at + word, is_string ? strings.size() : std::stoull(text), word);
+    if (is_string) strings += text + '\0';
+    at += 2 * word;
+  }
+  put(at, 5, word), put(at + word, strings_at, word), put(at + 2 * word, 10, word);
+  put(at + 3 * word, strings.size(), word);
+  bytes += strings;
+  // One segment loads the whole file; the other is the dynamic section.
+  const size_t load = header, dyn = header + entry;
+  put(load, 1, 4), put(dyn, 2, 4);
+  for (size_t segment : {load, dyn}) {
+    const uint64_t offset = segment == load ? 0 : dynamic_at;
+    const uint64_t size = segment == load ? bytes.size() : strings_at - dynamic_at;
+    put(segment + (wide ? 8 : 4), offset, word), put(segment + (wide ? 16 : 8), offset, word);
+    put(segment + (wide ? 32 : 16), size, word), put(segment + (wide ? 40 : 20), size, word);
+  }
   return bytes;
 }
 
@@ -148,31 +180,53 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   return true;
 }
 
-library_format platform_library_format() { return fake_os.format; }
-
-size_t platform_find_library(const char* value, char* found, size_t cap) {
-  std::string path = value;
-  if (path.find_first_of("/\\") == std::string::npos) {
-    auto hit = fake_os.search.find(path);
-    if (hit == fake_os.search.end()) return 0;
-    path = hit->second;
-  }
-  if (path.size() < cap) memcpy(found, path.c_str(), path.size() + 1);
-  return path.size();
+const loader_rules& platform_loader() {
+  return fake_os.format == format_pe ? windows_loader : fake_os.format == format_elf ? glibc_loader : dyld_loader;
 }
 
-long platform_read_file_head(const char* path, void* buf, size_t cap) {
-  if (std::find(fake_os.unreadable.begin(), fake_os.unreadable.end(), path) !=
-      fake_os.unreadable.end())
-    return file_unreadable;
-  auto file = fake_os.files.find(path);
-  if (file == fake_os.files.end()) return file_missing;
-  const size_t length = std::min(file->second.size(), cap);
-  memcpy(buf, file->second.data(), length);
-  return static_cast<long>(length);
+void platform_library_lookup(const char* value, const char*, library_lookup* lookup) {
+  lookup->name = value;
+  for (size_t i = 0; i < fake_os.first_readable.size() && i < 4; ++i)
+    lookup->first_readable[i] = fake_os.first_readable[i].c_str();
+  lookup->loader_search = fake_os.loader_search;
 }
 
-int platform_count_installed_drivers() { return fake_os.installed_drivers; }
+const loader_facts& platform_loader_facts() { return fake_os.facts; }
+
+static bool listed(const std::vector<std::string>& paths, const char* path) {
+  return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+int platform_open_file(const char* path, platform_file* file) {
+  fake_os.opened.push_back(path);
+  if (listed(fake_os.unreadable, path)) return file_unreadable;
+  if (listed(fake_os.denied, path)) return file_denied;
+  auto found = fake_os.files.find(path);
+  if (found == fake_os.files.end()) return file_missing;
+  // The file's bytes stand for its handle and its identity.
+  file->handle = reinterpret_cast<intptr_t>(&found->second);
+  file->size = found->second.size();
+  file->identity[0] = 1;
+  file->identity[1] = reinterpret_cast<uintptr_t>(&found->second);
+  return file_opened;
+}
+
+bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer, size_t length) {
+  const std::string& bytes = *reinterpret_cast<const std::string*>(file.handle);
+  if (offset > bytes.size() || length > bytes.size() - offset) return false;
+  memcpy(buffer, bytes.data() + offset, length);
+  return true;
+}
+
+void platform_close_file(const platform_file&) {}
+
+bool platform_file_readable(const char* path) {
+  return fake_os.files.count(path) && !listed(fake_os.denied, path);
+}
+
+int platform_count_installed_drivers(int, size_t, bool) { return fake_os.installed_drivers; }
+
+void platform_describe_installer_file() { fputs("WARNING: no drivers\n", stderr); }
 
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {
   return decode_utf8(bytes, length, code_point);

@@ -52,13 +52,19 @@ struct fake_system {
   std::vector<std::string> version_paths;
   std::vector<std::string> listed_settings;  // as each open received them
   const fake_version_data* version_read = nullptr;
-  // Library files by path, bare names the search finds, files that cannot
-  // be read, and the drivers the installer's settings hold (-1: as listed).
+  // Library files by path, files that cannot be read and those that may
+  // not be, what the Driver Manager searches itself (folder lists whose
+  // first readable candidate it takes) and what the loader knows, and the
+  // drivers the installer's settings hold (-1: as listed).
   library_format format = format_elf;
   std::map<std::string, std::string> files;
-  std::map<std::string, std::string> search;
   std::vector<std::string> unreadable;
+  std::vector<std::string> denied;
+  std::vector<std::string> first_readable;
+  bool loader_search = true;
+  loader_facts facts{};
   int installed_drivers = -1;
+  std::vector<std::string> opened;  // every path opened, in order
 };
 
 extern fake_driver_manager fake_dm;
@@ -73,9 +79,16 @@ void fake_driver_key(const std::string& description, const std::string& value);
 // Writes a 16-bit value into bytes at a position, in either byte order.
 void put16(std::string* bytes, size_t at, unsigned value, bool big_endian);
 
-// An ELF header of a class (1: 32-bit, 2: 64-bit), byte order (1: little,
-// 2: big), type (3: a shared object) and machine, and nothing more.
-std::string elf_header(int elf_class, int order, unsigned type, unsigned machine);
+// Writes a value of size bytes into bytes at a position, in either order.
+void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool big_endian);
+
+// The smallest ELF image a loader maps, of a class (1: 32-bit, 2: 64-bit),
+// byte order (1: little, 2: big), type (3: a shared object) and machine:
+// the header, a segment loading the whole file, and a dynamic section with
+// these entries: NEEDED, SONAME, RPATH and RUNPATH name strings, the others
+// hold a number.
+std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
+                       const std::vector<std::pair<uint64_t, std::string>>& dynamic = {});
 
 // The fixed version record carrying this product version (and another file
 // version, which must never show).

@@ -1,8 +1,8 @@
 // Feeds arbitrary attribute lists, registry values and Windows directories
 // to the walk of the attribute list and to the resolution of the library
-// path, written as TAB or JSON lines, and the whole input, as a library's
-// first bytes, to the header classification and as text to the JSON
-// escaper. Input: two bytes of attribute length, a byte whose low bit says
+// path, written as TAB or JSON lines, and the whole input as a library to
+// the header checks and the loader's walk in each format, as a loader
+// cache to its reader, and as text to the JSON escaper. Input: two bytes of attribute length, a byte whose low bit says
 // whether the list is whole and whose next bit chooses JSON, then the
 // attribute bytes, the Windows directory and the "Driver" value, separated
 // by 0xFF bytes.
@@ -14,6 +14,7 @@
 #include "attributes.h"
 #include "driver_file.h"
 #include "fakes.h"
+#include "ld_cache.h"
 #include "library_check.h"
 #include "line_writer.h"
 
@@ -25,8 +26,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // libFuzzer hands over exactly size bytes, so a read past them shows.
   library_arch arch;
-  classify_library(data, size, format_pe, &arch);
-  classify_library(data, size, format_elf, &arch);
+  for (library_format format : {format_pe, format_elf, format_macho}) {
+    classify_library(data, size, format, &arch);
+    reset_fakes();
+    forget_loaded_libraries();
+    fake_os.format = format;
+    fake_os.files["/f/x.so"] = std::string(reinterpret_cast<const char*>(data), size);
+    fake_os.facts.default_folders = "/f";
+    library_verdict verdict;
+    check_library("/f/x.so", "/f/x.so", &verdict);
+  }
+  char path[256];
+  const unsigned flags[2] = {0x303, 0};
+  ld_cache_lookup(data, size, "libz.so.1", flags, "x86-64-v3\0", path, sizeof path);
   write_json_text(reinterpret_cast<const char*>(data), size);
 
   if (size < 3) return 0;
@@ -53,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake_os.versions[std::string(windows_dir) + value].record = version_record(1, 2, 3, 4);
   list_options options;
   options.show_version = true;
-  print_driver_file("Drv", nullptr, options, out);
+  library_verdict verdict;
+  print_driver_file("Drv", nullptr, options, out, &verdict);
   return 0;
 }

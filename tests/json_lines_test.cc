@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "fakes.h"
@@ -31,9 +32,14 @@ TEST(WriteJsonText, EscapesWhatJsonMustAndKeepsEveryByte) {
       {"encoded surrogate", "\xed\xa0\x80", "\\udced\\udca0\\udc80"},
       {"last character before the surrogates", "\xed\x9f\xbf", "\xed\x9f\xbf"},
       {"lone continuation byte", "\x80", "\\udc80"},
+      {"overlong, just under U+0800", "\xe0\x9f\xbf", "\\udce0\\udc9f\\udcbf"},
+      {"U+0800", "\xe0\xa0\x80", "\xe0\xa0\x80"},
+      {"the last surrogate", "\xed\xbf\xbf", "\\udced\\udcbf\\udcbf"},
   };
   for (const auto& c : cases) {
-    const captured written = capture([&] { write_json_text(c.text.data(), c.text.size()); });
+    // Exactly the bytes, no terminator: a read past them shows.
+    const std::vector<char> bytes(c.text.begin(), c.text.end());
+    const captured written = capture([&] { write_json_text(bytes.data(), bytes.size()); });
     EXPECT_EQ(written.out, c.written) << c.name;
   }
 }
@@ -45,7 +51,7 @@ TEST(JsonLines, OneObjectPerDriverWithItsMembersInOrder) {
     json_lines.version(1, 2, 30, 4);
     json_lines.attribute("A=1", 3);
     json_lines.attribute("B=2\t", 4);
-    json_lines.check("ok");
+    json_lines.check("ok", "C:\\W\\x.dll");
     json_lines.end();
     json_lines.description("Brief");
     json_lines.end();
@@ -55,7 +61,7 @@ TEST(JsonLines, OneObjectPerDriverWithItsMembersInOrder) {
   });
   EXPECT_EQ(written.out,
             "{\"description\":\"D \\\"1\\\"\",\"library\":\"C:\\\\W\\\\x.dll\",\"version\":"
-            "\"1.02.30.04\",\"attributes\":[\"A=1\",\"B=2\\t\"],\"check\":\"ok\"}\n"
+            "\"1.02.30.04\",\"attributes\":[\"A=1\",\"B=2\\t\"],\"file\":\"C:\\\\W\\\\x.dll\",\"check\":\"ok\"}\n"
             "{\"description\":\"Brief\"}\n"
             "{\"description\":\"Only attributes\",\"attributes\":[\"\"]}\n");
 }

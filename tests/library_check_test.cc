@@ -2,31 +2,42 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "capture.h"
-#include "driver_list.h"
 #include "fakes.h"
+#include "ld_cache.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-// A DOS header pointing at "PE\0\0" and a COFF header at pe_offset, as
-// far as the check reads (4096 bytes) or cut to length.
-std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 0x80,
-               size_t length = 0) {
+// A DLL as a linker writes one: DOS header, "PE\0\0" at pe_offset, COFF
+// and optional header (the magic of machine's word size unless given) and
+// one section whose data ends the file; cut to length when given.
+std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 0x80, size_t length = 0,
+               unsigned magic = 0) {
+  const bool wide = machine == 0x8664 || machine == 0xAA64;
+  const size_t optional = wide ? 240 : 224, sections = pe_offset + 24 + optional;
   const bool headers_written = pe_offset <= 8192;
-  std::string bytes(headers_written ? pe_offset + 24 : 64, '\0');
+  std::string bytes(headers_written ? sections + 40 + 16 : 64, '\0');
   bytes[0] = 'M', bytes[1] = 'Z';
   if (headers_written) {
     bytes.replace(pe_offset, 4, "PE\0\0"s);
     put16(&bytes, pe_offset + 4, machine, false);
+    put16(&bytes, pe_offset + 6, 1, false);
+    put16(&bytes, pe_offset + 20, optional, false);
     put16(&bytes, pe_offset + 22, characteristics, false);
+    put16(&bytes, pe_offset + 24, magic ? magic : wide ? 0x20B : 0x10B, false);
+    put_word(&bytes, pe_offset + 24 + (wide ? 108 : 92), 16, 4, false);
+    put_word(&bytes, sections + 8, 16, 4, false);            // its size in memory
+    put_word(&bytes, sections + 12, 0x1000, 4, false);       // its address
+    put_word(&bytes, sections + 16, 16, 4, false);           // its size in the file
+    put_word(&bytes, sections + 20, sections + 40, 4, false);  // where it is
   }
   for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(pe_offset >> (8 * i));
-  bytes.resize(length ? length : std::min<size_t>(bytes.size(), 4096));
+  if (length) bytes.resize(length);
   return bytes;
 }
 
@@ -36,9 +47,76 @@ std::string elf(int elf_class, int order, unsigned type, unsigned machine, size_
   return bytes;
 }
 
+// The image with one byte changed.
+std::string patched(std::string bytes, size_t at, char value) {
+  bytes[at] = value;
+  return bytes;
+}
+
+// A Mach-O header of a CPU and file type (6: a dynamic library).
+std::string macho(uint32_t cpu, uint32_t type) {
+  std::string bytes(32, '\0');
+  put_word(&bytes, 0, 0xFEEDFACF, 4, false), put_word(&bytes, 4, cpu, 4, false);
+  put_word(&bytes, 12, type, 4, false);
+  return bytes;
+}
+
+// A universal file holding these slices, each whole, one after another.
+std::string universal(const std::vector<std::string>& slices, size_t cut = 0) {
+  std::string bytes(8 + 20 * slices.size(), '\0');
+  put_word(&bytes, 0, 0xCAFEBABE, 4, true), put_word(&bytes, 4, slices.size(), 4, true);
+  for (size_t i = 0; i < slices.size(); ++i) {
+    put_word(&bytes, 8 + 20 * i, slices[i][4] | slices[i][7] << 24, 4, true);
+    put_word(&bytes, 16 + 20 * i, bytes.size(), 4, true), put_word(&bytes, 20 + 20 * i, slices[i].size(), 4, true);
+    bytes += slices[i];
+  }
+  bytes.resize(bytes.size() - cut);
+  return bytes;
+}
+
+struct cache_entry {
+  uint32_t flags;
+  std::string key, value;
+  uint64_t hwcap = 0;
+};
+
+// A loader cache of the current format, the entries in the order given,
+// its strings after them; its byte order flag (2: little, 3: big) and a
+// header that claims extra entries. Behind an old-format table with
+// old_entries.
+std::string ld_cache(const std::vector<cache_entry>& entries, unsigned order = 2, uint32_t extra = 0,
+                     bool old_entries = false) {
+  std::string old;
+  if (old_entries) {
+    old = "ld.so-1.7.0"s + std::string(5 + 12 * entries.size(), '\0');
+    put_word(&old, 12, entries.size(), 4, false);
+    old.resize((old.size() + 7) & ~size_t{7}, '\0');
+  }
+  std::string bytes = "glibc-ld.so.cache1.1"s + std::string(28 + 24 * entries.size(), '\0');
+  std::string strings;
+  put_word(&bytes, 20, entries.size() + extra, 4, false);
+  bytes[28] = static_cast<char>(order);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const size_t at = 48 + 24 * i;
+    put_word(&bytes, at, entries[i].flags, 4, false);
+    put_word(&bytes, at + 4, bytes.size() + strings.size(), 4, false);
+    strings += entries[i].key + '\0';
+    put_word(&bytes, at + 8, bytes.size() + strings.size(), 4, false);
+    strings += entries[i].value + '\0';
+    put_word(&bytes, at + 16, entries[i].hwcap, 8, false);
+  }
+  return old + bytes + strings;
+}
+
 const unsigned dll = 0x2002, program = 0x0002;
+const int own_class = sizeof(void*) == 8 ? 2 : 1;
+const unsigned own_machine = program_arch() == arch_x64 ? 62 : 3;
+const std::string own = elf(own_class, 1, 3, own_machine);
+const uint64_t flags_1 = 0x6ffffffb;
 
 TEST(ClassifyLibrary, ReadsOnlyWhatTheHeadersSay) {
+  const std::string pie = elf_header(own_class, 1, 3, own_machine, {{flags_1, "134217728"}});
+  const size_t phentsize = own_class == 2 ? 54 : 42, phnum = own_class == 2 ? 56 : 44;
   const struct {
     const char* name;
     std::string bytes;
@@ -53,11 +131,13 @@ TEST(ClassifyLibrary, ReadsOnlyWhatTheHeadersSay) {
       {"PE Itanium DLL", pe(0x0200, dll), format_pe, true, arch_other},
       {"PE program", pe(0x8664, program), format_pe, false, arch_other},
       {"PE DLL flag without an image", pe(0x8664, 0x2000), format_pe, false, arch_other},
-      {"PE headers end at the last byte read", pe(0x8664, dll, 4072), format_pe, true, arch_x64},
-      {"PE headers one byte past what was read", pe(0x8664, dll, 4073), format_pe, false, arch_other},
+      {"PE headers far into the file", pe(0x8664, dll, 4072), format_pe, true, arch_x64},
+      {"PE section table cut by a byte", pe(0x8664, dll, 4073, 4073 + 24 + 240 + 39), format_pe, false, arch_other},
       {"PE offset beyond the file", pe(0x8664, dll, 0xFFFFFFF0u), format_pe, false, arch_other},
       {"PE cut inside the DOS header", pe(0x8664, dll, 0x80, 63), format_pe, false, arch_other},
       {"PE cut inside the COFF header", pe(0x8664, dll, 0x80, 0x80 + 23), format_pe, false, arch_other},
+      {"PE section data one byte past the end", pe(0x8664, dll, 0x80, 0x80 + 24 + 240 + 40 + 15), format_pe, false, arch_other},
+      {"PE x64 with a 32-bit optional header", pe(0x8664, dll, 0x80, 0, 0x10B), format_pe, false, arch_other},
       {"ELF taken for PE", elf(2, 1, 3, 62), format_pe, false, arch_other},
       {"ELF x86-64 shared object", elf(2, 1, 3, 62), format_elf, true, arch_x64},
       {"ELF i386 shared object", elf(1, 1, 3, 3), format_elf, true, arch_x86},
@@ -68,16 +148,36 @@ TEST(ClassifyLibrary, ReadsOnlyWhatTheHeadersSay) {
       {"ELF program", elf(2, 1, 2, 62), format_elf, false, arch_other},
       {"ELF relocatable object", elf(2, 1, 1, 62), format_elf, false, arch_other},
       {"ELF 64-bit header cut by a byte", elf(2, 1, 3, 62, 63), format_elf, false, arch_other},
-      {"ELF 32-bit header whole", elf(1, 1, 3, 3, 52), format_elf, true, arch_x86},
+      {"ELF 32-bit header whole", elf(1, 1, 3, 3), format_elf, true, arch_x86},
       {"ELF 32-bit header cut by a byte", elf(1, 1, 3, 3, 51), format_elf, false, arch_other},
       {"ELF of no class", elf(3, 1, 3, 62), format_elf, false, arch_other},
       {"PE taken for ELF", pe(0x8664, dll), format_elf, false, arch_other},
       {"text", "[ODBC]\nDriver=x\n", format_elf, false, arch_other},
       {"empty", "", format_pe, false, arch_other},
+      // What glibc refuses of its own class and machine.
+      {"GNU OS ABI, ABI version 3", patched(patched(own, 7, 3), 8, 3), format_elf, true, program_arch()},
+      {"GNU OS ABI, ABI version 4", patched(patched(own, 7, 3), 8, 4), format_elf, false, arch_other},
+      {"System V OS ABI, ABI version 1", patched(own, 8, 1), format_elf, false, arch_other},
+      {"another OS ABI", patched(own, 7, 9), format_elf, false, arch_other},
+      {"identification version 0", patched(own, 6, 0), format_elf, false, arch_other},
+      {"padding not zero", patched(own, 15, 1), format_elf, false, arch_other},
+      {"file version 2", patched(own, 20, 2), format_elf, false, arch_other},
+      {"program header entries a byte short", patched(own, phentsize, own[phentsize] - 1), format_elf, false, arch_other},
+      {"no program headers", patched(own, phnum, 0), format_elf, false, arch_other},
+      {"program headers past the end", own.substr(0, own_class == 2 ? 64 + 111 : 52 + 63), format_elf, false, arch_other},
+      {"segment one byte past the end", own.substr(0, own.size() - 1), format_elf, false, arch_other},
+      {"position-independent program", pie, format_elf, false, arch_other},
+      {"Mach-O x86-64 library", macho(0x01000007, 6), format_macho, true, arch_x64},
+      {"Mach-O arm64 bundle", macho(0x0100000C, 8), format_macho, true, arch_arm64},
+      {"Mach-O program", macho(0x01000007, 2), format_macho, false, arch_other},
+      {"universal, this program's slice second", universal({macho(0x0100000C, 6), macho(0x01000007, 6)}), format_macho, true, arch_x64},
+      {"universal without this program's slice", universal({macho(0x0100000C, 6), macho(12, 6)}), format_macho, true, arch_arm64},
+      {"universal, its slice cut by a byte", universal({macho(0x0100000C, 6), macho(0x01000007, 6)}, 1), format_macho, false, arch_other},
   };
   for (const auto& c : cases) {
+    if (program_arch() != arch_x64 && c.format == format_macho) continue;
     library_arch arch = arch_other;
-    // A copy of exactly the bytes read, so that a read past them shows.
+    // A copy of exactly the bytes of the file, so that a read past them shows.
     const std::vector<unsigned char> bytes(c.bytes.begin(), c.bytes.end());
     EXPECT_EQ(classify_library(bytes.data(), bytes.size(), c.format, &arch), c.library) << c.name;
     if (c.library) {
@@ -86,34 +186,168 @@ TEST(ClassifyLibrary, ReadsOnlyWhatTheHeadersSay) {
   }
 }
 
+// Checks values against a fake file system and what the loader knows.
+struct check_case {
+  const char* name;
+  std::string value;
+  std::string word;
+  std::string file;  // the file checked
+};
+
+void expect_checks(const std::vector<check_case>& cases) {
+  for (const check_case& c : cases) {
+    forget_loaded_libraries();
+    library_verdict verdict;
+    check_library(c.value.c_str(), c.value.c_str(), &verdict);
+    EXPECT_EQ(verdict.word, c.word) << c.name;
+    EXPECT_EQ(verdict.file, c.file) << c.name;
+  }
+}
+
+const char* const other_arch = program_arch() == arch_x64 ? "x86" : "x64";
+const std::string other = program_arch() == arch_x64 ? elf(1, 1, 3, 3) : elf(2, 1, 3, 62);
+
 TEST(CheckLibrary, NamesWhatIsWrongWithTheFile) {
-  const std::string own = program_arch() == arch_x64 ? elf(2, 1, 3, 62) : elf(1, 1, 3, 3);
-  const struct {
-    const char* name;
-    const char* path;
-    const char* word;
-  } cases[] = {
-      {"own architecture", "/lib/own.so", "ok"},
-      {"found by the search", "bare.so", "ok"},
-      {"not found by the search", "nowhere.so", "missing"},
-      {"no such file", "/lib/gone.so", "missing"},
-      {"no library value", "", "missing"},
-      {"cannot be read", "/lib/locked.so", "unreadable"},
-      {"found path too long", "deep.so", "unreadable"},
-      {"text", "/lib/text.so", "not-a-library"},
-      {"program", "/lib/program", "not-a-library"},
-      {"other architecture", "/lib/arm64.so", program_arch() == arch_arm64 ? "ok" : "mismatch:arm64"},
-      {"unknown architecture", "/lib/s390.so", "mismatch:other"},
-  };
   reset_fakes();
   fake_os.files = {{"/lib/own.so", own},
+                   {"/lib/bare.so", own},
                    {"/lib/text.so", "hello"},
                    {"/lib/program", elf(2, 1, 2, 62)},
                    {"/lib/arm64.so", elf(2, 1, 3, 183)},
+                   {"/lib/arm.so", elf(1, 1, 3, 40)},
                    {"/lib/s390.so", elf(2, 1, 3, 22)}};
-  fake_os.search = {{"bare.so", "/lib/own.so"}, {"deep.so", "/" + std::string(4095, 'd')}};
   fake_os.unreadable = {"/lib/locked.so"};
-  for (const auto& c : cases) EXPECT_STREQ(check_library(c.path), c.word) << c.name;
+  fake_os.denied = {"/lib/private.so"};
+  fake_os.facts.default_folders = "/lib";
+  expect_checks({
+      {"own architecture", "/lib/own.so", "ok", "/lib/own.so"},
+      {"found by the search", "bare.so", "ok", "/lib/bare.so"},
+      {"not found by the search", "nowhere.so", "missing", ""},
+      {"no such file", "/lib/gone.so", "missing", ""},
+      {"no library value", "", "missing", ""},
+      {"cannot be read", "/lib/locked.so", "unreadable", "/lib/locked.so"},
+      {"may not be read", "/lib/private.so", "unreadable", "/lib/private.so"},
+      {"text", "/lib/text.so", "not-a-library", "/lib/text.so"},
+      {"program", "/lib/program", "not-a-library", "/lib/program"},
+      {"other architecture", "/lib/arm64.so", program_arch() == arch_arm64 ? "ok" : "mismatch:arm64", "/lib/arm64.so"},
+      {"32-bit ARM", "/lib/arm.so", "mismatch:arm", "/lib/arm.so"},
+      {"unknown architecture", "/lib/s390.so", "mismatch:other", "/lib/s390.so"},
+  });
+}
+
+TEST(CheckLibrary, SearchesAsTheDriverManagerAndItsLoaderDo) {
+  // Folders whose candidate for x.so is 4,095 and 4,096 characters long.
+  const std::string fits(4095 - 5, 'f'), over(4096 - 5, 'o');
+  const struct {
+    const char* name;
+    const char* library_path;
+    std::vector<std::string> first_readable;
+    bool loader_search;
+    const char* word;
+    const char* file;
+  } cases[] = {
+      {"';' separates folders too", "/a;/b", {}, true, "ok", "/b/x.so"},
+      {"another class is passed over", "/a:/b", {}, true, "ok", "/b/x.so"},
+      {"only another class", "/a", {}, true, "mismatch", "/a/x.so"},
+      {"what is not a library ends the search", "/t:/b", {}, true, "not-a-library", "/t/x.so"},
+      {"what may not be read is passed over", "/d:/b", {}, true, "ok", "/b/x.so"},
+      {"an empty folder is the current one", ":/b", {}, true, "ok", "x.so"},
+      {"hwcaps subfolders first", "/h:/b", {}, true, "ok", "/h/glibc-hwcaps/x86-64-v3/x.so"},
+      {"the cache, then the default folders", nullptr, {}, true, "ok", "/c/y.so"},
+      {"the Driver Manager takes the first readable one", nullptr, {"/a:/b"}, true, "mismatch", "/a/x.so"},
+      {"and drops empty folders", nullptr, {":/b"}, true, "ok", "/b/x.so"},
+      {"no search by the loader", nullptr, {"/z"}, false, "missing", ""},
+      {"a candidate of 4,095 characters", nullptr, {fits}, false, "ok", ""},
+      {"a candidate of 4,096 characters", nullptr, {over}, false, "missing", ""},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/a/x.so", other}, {"/b/x.so", own}, {"/t/x.so", "text"}, {"/d/x.so", own},
+                     {"x.so", own}, {"/h/glibc-hwcaps/x86-64-v3/x.so", own}, {"/c/y.so", own},
+                     {"/e/y.so", own}, {fits + "/x.so", own}, {over + "/x.so", own}};
+    fake_os.denied = {"/d/x.so"};
+    fake_os.facts.library_path = c.library_path;
+    fake_os.facts.subfolders = "glibc-hwcaps/x86-64-v3/\0";
+    fake_os.facts.default_folders = "/e";
+    fake_os.first_readable = c.first_readable;
+    fake_os.loader_search = c.loader_search;
+    fake_os.facts.cache = "/cache";
+    fake_os.facts.cache_flags[0] = 0x303;
+    fake_os.files["/cache"] = ld_cache({{0x303, "y.so", "/c/y.so"}});
+    const std::string word = c.word == "mismatch"s ? "mismatch:"s + other_arch : c.word;
+    const std::string value = strstr(c.file, "y.so") ? "y.so" : "x.so";
+    expect_checks({{c.name, value, word, c.word == "ok"s && !*c.file ? fits + "/x.so" : c.file}});
+  }
+}
+
+TEST(LdCache, FindsANameAsTheLoaderDoes) {
+  const unsigned x64[2] = {0x303, 0}, x86[2] = {1, 3};
+  const uint64_t v3 = uint64_t{1} << 62 | 1;  // built for the second hwcaps name below
+  const std::vector<cache_entry> numbered = {
+      {0x303, "libz.so.10", "/10"}, {0x303, "libz.so.9", "/9"}, {0x303, "libz.so.1", "/1"}};
+  const struct {
+    const char* name;
+    std::string cache;
+    const char* key;
+    const unsigned* flags;
+    const char* path;  // null: none
+  } cases[] = {
+      {"an entry of this architecture", ld_cache({{0x303, "libz.so.1", "/x/libz.so.1"}}), "libz.so.1", x64, "/x/libz.so.1"},
+      {"an entry of another", ld_cache({{0x0003, "libz.so.1", "/i/libz.so.1"}}), "libz.so.1", x64, nullptr},
+      {"the first entry of this one",
+       ld_cache({{0x0003, "libz.so.1", "/i"}, {0x303, "libz.so.1", "/x"}, {0x303, "libz.so.1", "/y"}}), "libz.so.1", x64, "/x"},
+      {"either flag of a 32-bit program", ld_cache({{1, "ld-linux.so.2", "/l"}}), "ld-linux.so.2", x86, "/l"},
+      {"numbers compared as numbers", ld_cache(numbered), "libz.so.9", x64, "/9"},
+      {"and the highest first", ld_cache(numbered), "libz.so.10", x64, "/10"},
+      {"a name it lacks", ld_cache(numbered), "libz.so.2", x64, nullptr},
+      {"written in the other byte order", ld_cache({{0x303, "a", "/a"}}, 3), "a", x64, nullptr},
+      {"byte order unset", ld_cache({{0x303, "a", "/a"}}, 0), "a", x64, "/a"},
+      // One entry claimed more, padded to end where it would end.
+      {"entries claimed up to its end", ld_cache({{0x303, "a", "/a"}}, 2, 1) + std::string(19, '\0'), "a", x64, "/a"},
+      {"a byte short of the entries claimed", ld_cache({{0x303, "a", "/a"}}, 2, 1) + std::string(18, '\0'), "a", x64, nullptr},
+      {"behind the old format", ld_cache({{0x303, "a", "/a"}}, 2, 0, true), "a", x64, "/a"},
+      {"only the old format", ld_cache({{0x303, "a", "/a"}}, 2, 0, true).substr(0, 40), "a", x64, nullptr},
+      {"a hwcaps entry this processor takes",
+       ld_cache({{0x303, "a", "/v3/a", v3}, {0x303, "a", "/a"}}) + "\xa1\x21\xa4\xea" "\1\0\0\0" "\1\0\0\0" "\0\0\0\0", "a", x64, "/a"},
+  };
+  for (const auto& c : cases) {
+    char path[64] = "";
+    const bool found = ld_cache_lookup(reinterpret_cast<const unsigned char*>(c.cache.data()), c.cache.size(),
+                                       c.key, c.flags, "x86-64-v4\0x86-64-v3\0", path, sizeof path);
+    EXPECT_EQ(found ? path : "(none)", std::string(c.path ? c.path : "(none)")) << c.name;
+  }
+}
+
+TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
+  const uint64_t needed = 1, soname = 14, rpath = 15, runpath = 29;
+  const struct {
+    const char* name;
+    std::vector<std::pair<uint64_t, std::string>> root;
+    std::string word;
+  } cases[] = {
+      {"found in a default folder", {{needed, "libd.so"}}, "ok"},
+      {"found nowhere", {{needed, "libgone.so"}}, "missing-dependency:libgone.so"},
+      {"its name as the file writes it", {{needed, "lib\tgone.so"}}, "missing-dependency:lib?gone.so"},
+      {"in the RUNPATH, from its own folder", {{runpath, "$ORIGIN/sub"}, {needed, "libs.so"}}, "ok"},
+      {"in the RPATH", {{rpath, "/p"}, {needed, "libp.so"}}, "ok"},
+      {"RPATH passed over with a RUNPATH", {{rpath, "/p"}, {runpath, "/q"}, {needed, "libp.so"}}, "missing-dependency:libp.so"},
+      {"the RPATH of the library that loaded it", {{rpath, "/p"}, {needed, "libmid.so"}}, "ok"},
+      {"only of another architecture", {{needed, "libo.so"}}, "mismatch-dependency:libo.so:"s + other_arch},
+      {"not a library", {{needed, "libt.so"}}, "not-a-library-dependency:libt.so"},
+      {"loaded in the process by its SONAME", {{needed, "libc.so.6"}}, "ok"},
+      {"a path in a token", {{needed, "$ORIGIN/sub/libs.so"}}, "ok"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/r/root.so", elf_header(own_class, 1, 3, own_machine, c.root)},
+                     {"/e/libd.so", own}, {"/r/sub/libs.so", own}, {"/p/libp.so", own},
+                     {"/e/libmid.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libdeep.so"}})},
+                     {"/p/libdeep.so", own}, {"/e/libo.so", other}, {"/e/libt.so", "text"},
+                     {"/run/libc.so", elf_header(own_class, 1, 3, own_machine, {{soname, "libc.so.6"}})}};
+    fake_os.facts.default_folders = "/e";
+    fake_os.facts.loaded = "/run/libc.so\0";
+    expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
+  }
 }
 
 TEST(FindInFolders, TakesTheFirstReadableCandidateInOrder) {
@@ -137,8 +371,8 @@ TEST(FindInFolders, TakesTheFirstReadableCandidateInOrder) {
       {"lists in order, folders in order",
        {"/dm", "/a:/b", "/c"}, {"/c/x.so", "/b/x.so"}, "/b/x.so", {"/dm/x.so", "/a/x.so", "/b/x.so"}},
       {"null and empty lists passed over", {nullptr, "", "/c"}, {"/c/x.so"}, "/c/x.so", {"/c/x.so"}},
-      {"empty folder is the current one", {"/a::/b"}, {"./x.so"}, "./x.so", {"/a/x.so", "./x.so"}},
-      {"trailing separator", {"/a:"}, {"./x.so"}, "./x.so", {"/a/x.so", "./x.so"}},
+      {"empty folders are dropped", {"/a::/b"}, {"./x.so", "/b/x.so"}, "/b/x.so", {"/a/x.so", "/b/x.so"}},
+      {"trailing separator", {"/a:"}, {"./x.so"}, "", {"/a/x.so"}},
       {"nowhere", {"/a:/b"}, {}, "", {"/a/x.so", "/b/x.so"}},
       // A candidate that does not fit the buffer is never asked for.
       {"exactly fitting", {f58.c_str()}, {f58 + "/x.so"}, f58 + "/x.so", {f58 + "/x.so"}},

@@ -3,7 +3,13 @@
 // [ODBC Drivers] section whose value is "Installed" (in any case), sorted,
 // each with the attribute list "Installed"; a driver's library is its
 // section's "Driver" entry alone (Driver64 means nothing to it).
+#include <pwd.h>
+#include <strings.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "driver_manager.h"
 
@@ -17,16 +23,61 @@ const bool driver_manager_lists_settings = false;
 
 const char* const driver_manager_library_entries[] = {"Driver", nullptr};
 
-// An absolute path is loaded as it is; any other value, bare or not, is
-// taken relative to iODBC's folder of drivers, with no search by the
-// dynamic loader.
-size_t driver_manager_find_library(const char* value, char* found, size_t cap) {
-  if (value[0] == '/') return copy_path(value, found, cap);
+// A value that starts with '/' or '.' is handed to dlopen as it stands (so
+// "./x.so" is relative to the working folder, and ".x.so" a bare name the
+// loader searches); any other is placed in iODBC's folder of drivers. Of
+// the whole, dlopen gets the first 1,023 characters.
+void driver_manager_library_lookup(const char* value, library_lookup* lookup) {
+  static char name[1024];
   const char* folder = driver_manager_drivers_folder();
-  if (!folder[0]) return 0;
-  const int length = snprintf(found, cap, "%s/%s", folder, value);
-  return length < 0 ? 0 : static_cast<size_t>(length);
+  lookup->name = name;
+  lookup->loader_search = value[0] == '/' || value[0] == '.' || folder[0];
+  if (value[0] == '/' || value[0] == '.') snprintf(name, sizeof name, "%s", value);
+  else snprintf(name, sizeof name, "%s/%s", folder, value);
 }
 
-// It lists every driver of its [ODBC Drivers] section.
-int driver_manager_count_drivers() { return -1; }
+// It lists, of each file, the [ODBC Drivers] entries named in its first
+// 4,096 bytes of names, each counted with its NUL, whose value is
+// "Installed", and no more than 512 in all. Counting means reading each
+// entry's value, so that waits until the names listed leave less room than
+// one more name of 254 characters, or reach 512.
+int driver_manager_count_drivers(int listed, size_t listed_bytes, bool names_cut) {
+  if (!names_cut && listed < 512 && listed_bytes + 255 <= 4097) return -1;
+  enum { names_capacity = 65536 };
+  char* names = static_cast<char*>(calloc(names_capacity, 1));
+  if (!names || !read_installer_file("ODBC Drivers", nullptr, "", names, names_capacity - 1)) {
+    free(names);
+    return -1;
+  }
+  int count = 0;
+  for (const char* name = names; *name; name += strlen(name) + 1) {
+    char value[64] = "";
+    // Names it never lists: with a quote, a leading blank or a bracket.
+    if (strchr(name, '"') || name[0] == ' ' || name[0] == '\t' || name[0] == '[') continue;
+    read_installer_file("ODBC Drivers", name, "", value, sizeof value);
+    const char* start = value + strspn(value, " \t");
+    size_t length = strlen(start);
+    while (length > 0 && (start[length - 1] == ' ' || start[length - 1] == '\t')) --length;
+    if (length == 9 && strncasecmp(start, "Installed", 9) == 0) ++count;
+  }
+  free(names);
+  return count;
+}
+
+// It reads the file ODBCINSTINI names when that can be read, else the
+// user's ~/.odbcinst.ini; and SYSODBCINSTINI when that can be read, else
+// /etc/odbcinst.ini.
+void driver_manager_describe_installer_file() {
+  static char user[8192];
+  const char* named = getenv("ODBCINSTINI");
+  if (named && access(named, R_OK) == 0) {
+    snprintf(user, sizeof user, "%s", named);
+  } else {
+    const char* home = getenv("HOME");
+    const passwd* account = home ? nullptr : getpwuid(getuid());
+    snprintf(user, sizeof user, "%s/.odbcinst.ini", home ? home : account ? account->pw_dir : "");
+  }
+  const char* system = getenv("SYSODBCINSTINI");
+  if (!system || access(system, R_OK) != 0) system = "/etc/odbcinst.ini";
+  describe_installer_files(user, system);
+}

@@ -1,11 +1,12 @@
 // unixODBC, the Driver Manager of most Linux distributions.
+#include <dlfcn.h>
 #include <strings.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "driver_manager.h"
-#include "library_check.h"
 
 #ifdef __APPLE__
 const char driver_manager_installer_library[] = "libodbcinst.2.dylib";
@@ -20,19 +21,55 @@ const bool driver_manager_lists_settings = true;
 const char* const driver_manager_library_entries[] = {
     sizeof(void*) == 8 ? "Driver64" : "Driver", sizeof(void*) == 8 ? "Driver" : nullptr, nullptr};
 
-// A value with a '/' is a path. A bare name is tried in unixODBC's folder
-// of drivers first (it checks that the file is readable there), then left
-// to the dynamic loader's search.
-size_t driver_manager_find_library(const char* value, char* found, size_t cap) {
-  if (strchr(value, '/')) return copy_path(value, found, cap);
-  const char* const folder_lists[] = {driver_manager_drivers_folder(), getenv("LD_LIBRARY_PATH"),
-                                      loader_folders()};
-  return find_in_folders(value, folder_lists, 3, readable, found, cap);
+// libltdl's own search path, which its build compiled in (on Debian a
+// string that begins "/lib:/usr/lib:"): read from the libltdl this process
+// loaded. Empty when it cannot be found.
+static const char* libltdl_search_path() {
+  static char path[4096];
+  static bool read = false;
+  if (read) return path;
+  read = true;
+  Dl_info info;
+  void* symbol = dlsym(RTLD_DEFAULT, "lt_dlopen");
+  FILE* library = symbol && dladdr(symbol, &info) && info.dli_fname ? fopen(info.dli_fname, "rb") : nullptr;
+  if (!library) return path;
+  enum { library_limit = 1 << 20 };
+  char* bytes = static_cast<char*>(malloc(library_limit + 1));
+  const size_t length = bytes ? fread(bytes, 1, library_limit, library) : 0;
+  fclose(library);
+  static const char start[] = "/lib:/usr/lib";
+  for (size_t at = 1; at + sizeof start <= length; ++at) {
+    if (bytes[at - 1] != '\0' || memcmp(bytes + at, start, sizeof start - 1) != 0) continue;
+    const size_t end = strnlen(bytes + at, length - at);
+    if (end < sizeof path && at + end < length) memcpy(path, bytes + at, end + 1);
+    break;
+  }
+  free(bytes);
+  return path;
 }
 
-// It lists every section but its own [ODBC], yet only as many names as fit
-// in about 1 KB.
-int driver_manager_count_drivers() {
+// A value with a '/' is handed to dlopen as it stands. For a bare name,
+// unixODBC makes its folder of drivers libltdl's search path; libltdl then
+// tries that folder, LTDL_LIBRARY_PATH, LD_LIBRARY_PATH (split at ':'
+// only) and its own path, and dlopens the first readable candidate,
+// whatever becomes of it; only when none is readable does glibc search.
+void driver_manager_library_lookup(const char* value, library_lookup* lookup) {
+  lookup->name = value;
+  lookup->loader_search = true;
+  if (strchr(value, '/')) return;
+  lookup->first_readable[0] = driver_manager_drivers_folder();
+  lookup->first_readable[1] = getenv("LTDL_LIBRARY_PATH");
+  lookup->first_readable[2] = getenv("LD_LIBRARY_PATH");
+  lookup->first_readable[3] = libltdl_search_path();
+}
+
+// It lists every section but its own [ODBC], yet only while the names,
+// each counted with its NUL, fit in 1,024 bytes. Counting them means
+// parsing odbcinst.ini once more, so that waits until the names listed
+// leave less room than one more name of 254 characters, the longest that
+// SQLDrivers returns whole.
+int driver_manager_count_drivers(int, size_t listed_bytes, bool names_cut) {
+  if (!names_cut && listed_bytes + 255 <= 1024) return -1;
   char* sections = read_section_names();
   if (!sections) return -1;
   int count = 0;
@@ -40,4 +77,24 @@ int driver_manager_count_drivers() {
     if (strcasecmp(name, "ODBC") != 0) ++count;
   free(sections);
   return count;
+}
+
+// Its system file is ODBCINSTINI (or odbcinst.ini) in the folder ODBCSYSINI
+// names (or its own); it merges the user's ~/.odbcinst.ini. Its installer
+// library builds both names.
+void driver_manager_describe_installer_file() {
+  typedef char* (*name_part)(char* buffer);
+  static const char* const parts[] = {"odbcinst_system_file_path", "odbcinst_system_file_name",
+                                      "odbcinst_user_file_path", "odbcinst_user_file_name"};
+  char files[2][8200] = {"", ""};
+  for (int file = 0; file < 2; ++file) {
+    char folder[8192] = "", name[8192] = "";
+    const name_part folder_part = reinterpret_cast<name_part>(installer_symbol(parts[2 * file]));
+    const name_part name_part_of = reinterpret_cast<name_part>(installer_symbol(parts[2 * file + 1]));
+    if (!folder_part || !name_part_of) continue;
+    const char* folder_text = folder_part(folder);
+    const char* name_text = name_part_of(name);
+    snprintf(files[file], sizeof files[file], "%s/%s", folder_text, name_text);
+  }
+  describe_installer_files(files[0][0] ? files[0] : nullptr, files[1][0] ? files[1] : nullptr);
 }

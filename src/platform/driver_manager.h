@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "platform.h"
+
 // The installer library that reads odbcinst.ini, loaded at run time.
 extern const char driver_manager_installer_library[];
 
@@ -18,13 +20,17 @@ extern const bool driver_manager_lists_settings;
 // counts as absent, unless it is the last.
 extern const char* const driver_manager_library_entries[];
 
-// The file the Driver Manager would load for a library value; its length,
-// 0 when none is found (as platform_find_library).
-size_t driver_manager_find_library(const char* value, char* found, size_t cap);
+// What the Driver Manager asks its loader for, for a library value (as
+// platform_library_lookup).
+void driver_manager_library_lookup(const char* value, library_lookup* lookup);
 
-// How many drivers odbcinst.ini holds that SQLDrivers should list; -1 when
-// it lists them all.
-int driver_manager_count_drivers();
+// How many drivers the installer's files hold that SQLDrivers should list,
+// where it may have left some out (as platform_count_installed_drivers).
+int driver_manager_count_drivers(int listed, size_t listed_bytes, bool names_cut);
+
+// For a listing that holds no driver: which installer files the Driver
+// Manager reads, on standard error.
+void driver_manager_describe_installer_file();
 
 // Services of the Unix layer for those files.
 
@@ -32,14 +38,19 @@ int driver_manager_count_drivers();
 // empty when that cannot be located.
 const char* driver_manager_drivers_folder();
 
-// The dynamic loader's folders after LD_LIBRARY_PATH, ':'-separated.
-const char* loader_folders();
+// A symbol of the installer library, loaded on first use; null when either
+// is missing.
+void* installer_symbol(const char* name);
 
-bool readable(const char* path);
-
-// Copies value to found when it fits; returns its length.
-size_t copy_path(const char* value, char* found, size_t cap);
+// Reads from odbcinst.ini as SQLGetPrivateProfileString does; false when
+// the installer library is missing.
+bool read_installer_file(const char* section, const char* entry, const char* fallback, char* value,
+                         int capacity);
 
 // The names of odbcinst.ini's sections, NUL-separated and closed by an
 // empty name, in a block the caller frees; null when it cannot be read.
 char* read_section_names();
+
+// Writes the warning of an empty listing: the files named (either may be
+// null), each marked when it does not exist.
+void describe_installer_files(const char* first, const char* second);

@@ -4,9 +4,14 @@
 // differs between Driver Managers is in driver_manager.h. ELF libraries
 // carry no version resource.
 #include <dlfcn.h>
+#ifdef __linux__
+#include <gnu/libc-version.h>
+#include <link.h>
+#include <sys/auxv.h>
+#endif
 #include <errno.h>
+#include <limits.h>
 #include <fcntl.h>
-#include <glob.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +21,6 @@
 #include <cstring>
 
 #include "driver_manager.h"
-#include "library_check.h"
 #include "line_writer.h"
 #include "platform.h"
 #include "platform/odbc.h"
@@ -40,9 +44,9 @@ typedef int (*profile_reader)(const char* section, const char* entry, const char
 
 static const char* driver_manager_library_folder();
 
-static profile_reader installer_reader() {
+void* installer_symbol(const char* name) {
   static bool tried = false;
-  static profile_reader reader = nullptr;
+  static void* library = nullptr;
   if (!tried) {
     tried = true;
     // Beside the Driver Manager's library first: it need not be in the
@@ -50,18 +54,20 @@ static profile_reader installer_reader() {
     char path[8192];
     snprintf(path, sizeof path, "%s/%s", driver_manager_library_folder(),
              driver_manager_installer_library);
-    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (!library) library = dlopen(driver_manager_installer_library, RTLD_NOW | RTLD_LOCAL);
-    if (library)
-      reader = reinterpret_cast<profile_reader>(dlsym(library, "SQLGetPrivateProfileString"));
   }
-  return reader;
+  return library ? dlsym(library, name) : nullptr;
+}
+
+static profile_reader installer_reader() {
+  return reinterpret_cast<profile_reader>(installer_symbol("SQLGetPrivateProfileString"));
 }
 
 // Reads from odbcinst.ini into value, as SQLGetPrivateProfileString does;
 // false when the installer library is missing.
-static bool read_installer_file(const char* section, const char* entry, const char* fallback,
-                                char* value, int capacity) {
+bool read_installer_file(const char* section, const char* entry, const char* fallback, char* value,
+                         int capacity) {
   const profile_reader reader = installer_reader();
   if (!reader) return false;
   reader(section, entry, fallback, value, capacity, installer_file);
@@ -103,7 +109,23 @@ static bool section_exists(const char* section) {
   return found;
 }
 
-int platform_count_installed_drivers() { return driver_manager_count_drivers(); }
+int platform_count_installed_drivers(int listed, size_t listed_bytes, bool names_cut) {
+  return driver_manager_count_drivers(listed, listed_bytes, names_cut);
+}
+
+void platform_describe_installer_file() { driver_manager_describe_installer_file(); }
+
+void describe_installer_files(const char* first, const char* second) {
+  fputs("WARNING: the Driver Manager listed no drivers; it reads ", stderr);
+  const char* const files[] = {first, second};
+  for (int i = 0; i < 2; ++i) {
+    if (!files[i]) continue;
+    if (i == 1 && first) fputs(" and ", stderr);
+    fputs(files[i], stderr);
+    if (access(files[i], F_OK) != 0) fputs(" (does not exist)", stderr);
+  }
+  fputs("\n", stderr);
+}
 
 // Reads one entry of a section into value; false when the entry (or the
 // section) is missing. Every call parses the file again, so callers ask for
@@ -182,7 +204,13 @@ bool platform_read_version(const char*, size_t, void*) { return false; }
 
 bool platform_find_version_record(const void*, const void**, size_t*) { return false; }
 
-library_format platform_library_format() { return format_elf; }
+const loader_rules& platform_loader() {
+#ifdef __APPLE__
+  return dyld_loader;
+#else
+  return glibc_loader;
+#endif
+}
 
 // The folder of the Driver Manager's library that is loaded; empty when it
 // cannot be located.
@@ -191,13 +219,16 @@ static const char* driver_manager_library_folder() {
   static bool located = false;
   if (!located) {
     located = true;
+    // Its real folder: the one its build was configured for, where the
+    // loader found it through a link (/lib for /usr/lib).
     Dl_info info;
+    char real[PATH_MAX];
     void* symbol = dlsym(RTLD_DEFAULT, "SQLDrivers");
-    const char* slash = symbol && dladdr(symbol, &info) && info.dli_fname
-                            ? strrchr(info.dli_fname, '/')
+    const char* slash = symbol && dladdr(symbol, &info) && info.dli_fname && realpath(info.dli_fname, real)
+                            ? strrchr(real, '/')
                             : nullptr;
-    if (slash && static_cast<size_t>(slash - info.dli_fname) < sizeof folder)
-      memcpy(folder, info.dli_fname, static_cast<size_t>(slash - info.dli_fname));
+    if (slash && static_cast<size_t>(slash - real) < sizeof folder)
+      memcpy(folder, real, static_cast<size_t>(slash - real));
   }
   return folder;
 }
@@ -211,92 +242,148 @@ const char* driver_manager_drivers_folder() {
   return folder;
 }
 
-// The dynamic loader's folders: those of its configuration (which its cache
-// indexes), then its defaults.
-enum { loader_folders_capacity = 16384 };
-static char loader_folder_list[loader_folders_capacity];
-
-static void append_folder(const char* folder, size_t length) {
-  const size_t used = strlen(loader_folder_list);
-  if (used + 1 + length >= sizeof loader_folder_list) return;
-  loader_folder_list[used] = ':';
-  memcpy(loader_folder_list + used + 1, folder, length);
-  loader_folder_list[used + 1 + length] = '\0';
+// Neither Unix Driver Manager expands anything in the value.
+void platform_library_lookup(const char* value, const char*, library_lookup* lookup) {
+  driver_manager_library_lookup(value, lookup);
 }
 
-// Adds the folders a loader configuration file names, following its
-// include lines.
-static void add_loader_config(const char* file, int depth) {
-  FILE* config = depth < 8 ? fopen(file, "r") : nullptr;
-  if (!config) return;
-  char line[4096];
-  while (fgets(line, sizeof line, config)) {
-    line[strcspn(line, "#\n")] = '\0';
-    char* words = line + strspn(line, " \t");
-    if (strncmp(words, "include", 7) == 0 && (words[7] == ' ' || words[7] == '\t')) {
-      char* pattern = words + 8 + strspn(words + 8, " \t");
-      pattern[strcspn(pattern, " \t")] = '\0';
-      // A relative pattern is relative to the including file's folder.
-      char full[8192];
-      const char* slash = strrchr(file, '/');
-      const int folder = pattern[0] == '/' || !slash ? 0 : static_cast<int>(slash - file + 1);
-      snprintf(full, sizeof full, "%.*s%s", folder, file, pattern);
-      glob_t matches;
-      if (glob(full, 0, nullptr, &matches) == 0)
-        for (size_t i = 0; i < matches.gl_pathc; ++i) add_loader_config(matches.gl_pathv[i], depth + 1);
-      globfree(&matches);
-      continue;
-    }
-    if (strncmp(words, "hwcap", 5) == 0) continue;
-    for (char* folder = strtok(words, " \t:,="); folder; folder = strtok(nullptr, " \t:,="))
-      if (folder[0] == '/') append_folder(folder, strlen(folder));  // not an old type after '='
-  }
-  fclose(config);
-}
-
-const char* loader_folders() {
-  static bool read = false;
-  if (!read) {
-    read = true;
-    add_loader_config("/etc/ld.so.conf", 0);
-    static const char defaults[] = "/lib64:/usr/lib64:/lib:/usr/lib";
-    // A 32-bit program's defaults are the last two.
-    const size_t skipped = sizeof(void*) == 8 ? 0 : strlen("/lib64:/usr/lib64:");
-    append_folder(defaults + skipped, strlen(defaults + skipped));
-  }
-  return loader_folder_list + 1;
-}
-
-bool readable(const char* path) { return access(path, R_OK) == 0; }
-
-size_t copy_path(const char* value, char* found, size_t cap) {
-  const size_t length = strlen(value);
-  if (length < cap) memcpy(found, value, length + 1);
-  return length;
-}
-
-size_t platform_find_library(const char* value, char* found, size_t cap) {
-  return driver_manager_find_library(value, found, cap);
-}
-
-long platform_read_file_head(const char* path, void* buf, size_t cap) {
+int platform_open_file(const char* path, platform_file* file) {
   // Not blocking: a named pipe must not hang the listing.
-  const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (file < 0) return errno == ENOENT || errno == ENOTDIR ? file_missing : file_unreadable;
-  struct stat status;
-  size_t total = 0;
-  bool failed = fstat(file, &status) != 0 || !S_ISREG(status.st_mode);
-  while (!failed && total < cap) {
-    const ssize_t got = read(file, static_cast<char*>(buf) + total, cap - total);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      failed = got < 0;
-      break;
-    }
-    total += static_cast<size_t>(got);
+  const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return file_missing;
+    return errno == EACCES || errno == EPERM ? file_denied : file_unreadable;
   }
-  close(file);
-  return failed ? file_unreadable : static_cast<long>(total);
+  struct stat status;
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(descriptor);
+    return file_unreadable;
+  }
+  file->handle = descriptor;
+  file->size = static_cast<unsigned long long>(status.st_size);
+  file->identity[0] = static_cast<unsigned long long>(status.st_dev);
+  file->identity[1] = static_cast<unsigned long long>(status.st_ino);
+  return file_opened;
+}
+
+bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t got = pread(static_cast<int>(file.handle), static_cast<char*>(buffer) + done, length - done,
+                              static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+void platform_close_file(const platform_file& file) { close(static_cast<int>(file.handle)); }
+
+bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }
+
+#ifdef __linux__
+// The subfolders glibc's loader tries in each folder it searches: the
+// glibc-hwcaps levels this processor supports, best first, then (before
+// glibc 2.37) the legacy ones built from "tls", the platform and, on
+// x86-64, its one hwcap, in the order glibc enumerates them.
+static const char* loader_subfolders(const char* platform) {
+  static char subfolders[1024];
+  size_t used = 0;
+  auto add = [&](const char* a, const char* b, const char* c) {
+    const int written = snprintf(subfolders + used, sizeof subfolders - used - 1, "%s%s%s", a, b, c);
+    if (written > 0 && used + static_cast<size_t>(written) + 2 < sizeof subfolders) used += static_cast<size_t>(written) + 1;
+  };
+#if defined(__x86_64__)
+  const bool v2 = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("sse3") &&
+                  __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
+                  __builtin_cpu_supports("sse4.2");
+  const bool v3 = v2 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
+                  __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma");
+  const bool v4 = v3 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                  __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+                  __builtin_cpu_supports("avx512vl");
+  if (v4) add("glibc-hwcaps/x86-64-v4/", "", "");
+  if (v3) add("glibc-hwcaps/x86-64-v3/", "", "");
+  if (v2) add("glibc-hwcaps/x86-64-v2/", "", "");
+  const char* const hwcap = "x86_64/";
+#else
+  const char* const hwcap = "";
+#endif
+  int major = 0, minor = 0;
+  if (sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) == 2 && (major < 2 || (major == 2 && minor < 37))) {
+    char own[256] = "";
+    if (platform && strlen(platform) + 2 < sizeof own) snprintf(own, sizeof own, "%s/", platform);
+    // Every subset of {tls, platform, hwcap}, the larger first.
+    for (int set = 7; set > 0; --set)
+      if (((set & 2) == 0 || own[0]) && ((set & 1) == 0 || hwcap[0]))
+        add(set & 4 ? "tls/" : "", set & 2 ? own : "", set & 1 ? hwcap : "");
+  }
+  subfolders[used] = '\0';
+  return subfolders;
+}
+#endif
+
+const loader_facts& platform_loader_facts() {
+  static loader_facts facts;
+  static bool filled = false;
+  if (filled) return facts;
+  filled = true;
+  static char program_folder[4096];
+  ssize_t length = -1;
+#ifdef __linux__
+  length = readlink("/proc/self/exe", program_folder, sizeof program_folder - 1);
+#endif
+  if (length > 0) {
+    program_folder[length] = '\0';
+    *strrchr(program_folder, '/') = '\0';
+    facts.application_folder = program_folder[0] ? program_folder : "/";
+  }
+#ifdef __APPLE__
+  facts.library_path = getenv("DYLD_LIBRARY_PATH");
+  facts.default_folders = getenv("DYLD_FALLBACK_LIBRARY_PATH");
+  if (!facts.default_folders) facts.default_folders = "/usr/local/lib:/usr/lib";
+#else
+  facts.library_path = getenv("LD_LIBRARY_PATH");
+  facts.default_folders = QUORBEL_LOADER_DEFAULTS;
+  facts.lib_token = QUORBEL_LOADER_LIB;
+  facts.cache = "/etc/ld.so.cache";
+#if defined(__x86_64__)
+  facts.cache_flags[0] = 0x0303;
+#elif defined(__aarch64__)
+  facts.cache_flags[0] = 0x0a03;
+#elif defined(__arm__) && defined(__ARM_PCS_VFP)
+  facts.cache_flags[0] = 0x0903;
+#else
+  facts.cache_flags[0] = 0x0001, facts.cache_flags[1] = 0x0003;
+#endif
+#ifdef __linux__
+  facts.platform_token = reinterpret_cast<const char*>(getauxval(AT_PLATFORM));
+  facts.subfolders = loader_subfolders(facts.platform_token);
+  // The objects loaded so far, by path; the program itself has none.
+  static char* loaded = nullptr;
+  static size_t used = 0, size = 0;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void*) {
+        const char* name = info->dlpi_name;
+        const size_t name_length = name ? strlen(name) : 0;
+        if (name_length == 0 || name[0] != '/') return 0;
+        if (used + name_length + 2 > size) {
+          const size_t larger = (used + name_length + 2) * 2;
+          char* grown = static_cast<char*>(realloc(loaded, larger));
+          if (!grown) return 1;
+          loaded = grown, size = larger;
+        }
+        memcpy(loaded + used, name, name_length + 1);
+        used += name_length + 1;
+        loaded[used] = '\0';
+        return 0;
+      },
+      nullptr);
+  facts.loaded = loaded;
+#endif
+#endif
+  return facts;
 }
 
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {

@@ -1,6 +1,10 @@
 // Windows: the registry, the process environment and version.dll.
 #include <windows.h>
 
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "line_writer.h"
@@ -80,47 +84,134 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   return true;
 }
 
-library_format platform_library_format() { return format_pe; }
+const loader_rules& platform_loader() { return windows_loader; }
 
-size_t platform_find_library(const char* value, char* found, size_t cap) {
-  // A value with a folder or drive is loaded as it stands.
-  if (strpbrk(value, "\\/:")) {
-    const size_t length = strlen(value);
-    if (length < cap) memcpy(found, value, length + 1);
-    return length;
-  }
-  // A bare name is searched as LoadLibrary searches it, .dll added when it
-  // has no extension; a 32-bit program sees System32 redirected as its
-  // Driver Manager does. A result of cap or more is the size needed.
-  return SearchPathA(nullptr, value, ".dll", static_cast<DWORD>(cap), found, nullptr);
+// The Windows Driver Manager hands the path to LoadLibrary, %WINDIR%
+// expanded.
+void platform_library_lookup(const char*, const char* expanded, library_lookup* lookup) {
+  lookup->name = expanded;
+  lookup->loader_search = true;
 }
 
-long platform_read_file_head(const char* path, void* buf, size_t cap) {
-  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? file_missing
-                                                                          : file_unreadable;
+// A folder's path in a static buffer: null when the system cannot say.
+static const char* folder_from(UINT (*ask)(char*, UINT), char* buffer, UINT cap) {
+  const UINT length = ask(buffer, cap);
+  return length > 0 && length < cap ? buffer : nullptr;
+}
+
+static UINT system_folder(char* buffer, UINT cap) { return GetSystemDirectoryA(buffer, cap); }
+static UINT windows_folder(char* buffer, UINT cap) { return GetSystemWindowsDirectoryA(buffer, cap); }
+
+// The Visual C++ runtime assemblies installed side by side for this
+// process's architecture: the "vc90.crt" of each WinSxS folder named
+// like amd64_microsoft.vc90.crt_1fc8b3b9a1e18e3b_9.0.30729.6161_none_....
+static const char* side_by_side_assemblies(const char* windows) {
+  static char assemblies[1024];
+  const char* prefix = sizeof(void*) == 8 ? "amd64_microsoft." : "x86_microsoft.";
+  char pattern[MAX_PATH + 64];
+  snprintf(pattern, sizeof pattern, "%s\\WinSxS\\%svc*", windows, prefix);
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(pattern, &found);
+  size_t used = 0;
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != FALSE) {
+    const char* name = found.cFileName + strlen(prefix);
+    const size_t length = strcspn(name, "_");
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || used + length + 2 >= sizeof assemblies) continue;
+    for (size_t i = 0; i < length; ++i) assemblies[used + i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
+    used += length + 1;
+    assemblies[used - 1] = '\0';
   }
-  size_t total = 0;
-  bool failed = false;
-  while (total < cap) {
-    DWORD read = 0;
-    if (!ReadFile(file, static_cast<char*>(buf) + total, static_cast<DWORD>(cap - total), &read,
-                  nullptr)) {
-      failed = true;
-      break;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  assemblies[used] = '\0';
+  return assemblies;
+}
+
+const loader_facts& platform_loader_facts() {
+  static loader_facts facts;
+  static bool filled = false;
+  static char program[MAX_PATH], system[MAX_PATH], windows[MAX_PATH];
+  static char* path = nullptr;
+  if (filled) return facts;
+  filled = true;
+  const DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+  char* slash = length > 0 && length < sizeof program ? strrchr(program, '\\') : nullptr;
+  if (slash) {
+    *slash = '\0';
+    facts.application_folder = program;
+  }
+  facts.system_folder = folder_from(system_folder, system, sizeof system);
+  facts.windows_folder = folder_from(windows_folder, windows, sizeof windows);
+  const DWORD path_length = GetEnvironmentVariableA("PATH", nullptr, 0);
+  if (path_length > 0 && (path = static_cast<char*>(malloc(path_length))) != nullptr &&
+      GetEnvironmentVariableA("PATH", path, path_length) < path_length)
+    facts.path = path;
+  facts.side_by_side = facts.windows_folder ? side_by_side_assemblies(facts.windows_folder) : nullptr;
+  return facts;
+}
+
+int platform_open_file(const char* path, platform_file* file) {
+  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    switch (GetLastError()) {
+      case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME:
+      case ERROR_BAD_PATHNAME: case ERROR_FILENAME_EXCED_RANGE:
+        return file_missing;
+      case ERROR_ACCESS_DENIED:  // a folder too
+        return file_denied;
     }
-    if (read == 0) break;
-    total += read;
+    return file_unreadable;
   }
-  CloseHandle(file);
-  return failed ? file_unreadable : static_cast<long>(total);
+  BY_HANDLE_FILE_INFORMATION information;
+  LARGE_INTEGER size;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
+      !GetFileSizeEx(handle, &size)) {
+    CloseHandle(handle);
+    return file_unreadable;
+  }
+  file->handle = reinterpret_cast<intptr_t>(handle);
+  file->size = static_cast<unsigned long long>(size.QuadPart);
+  file->identity[0] = information.dwVolumeSerialNumber;
+  file->identity[1] = (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  return file_opened;
+}
+
+bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD got = 0;
+    const DWORD wanted = length - done > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length - done);
+    if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), static_cast<char*>(buffer) + done, wanted, &got, &at) ||
+        got == 0)
+      return false;
+    done += got;
+  }
+  return true;
+}
+
+void platform_close_file(const platform_file& file) { CloseHandle(reinterpret_cast<HANDLE>(file.handle)); }
+
+bool platform_file_readable(const char* path) {
+  platform_file file;
+  if (platform_open_file(path, &file) != file_opened) return false;
+  platform_close_file(file);
+  return true;
 }
 
 // The Windows Driver Manager lists every driver of its registry key.
-int platform_count_installed_drivers() { return -1; }
+int platform_count_installed_drivers(int, size_t, bool) { return -1; }
+
+void platform_describe_installer_file() {
+  static const char key[] = "SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers";
+  HKEY drivers;
+  const bool exists = RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &drivers) == ERROR_SUCCESS;
+  if (exists) RegCloseKey(drivers);
+  fprintf(stderr, "WARNING: the Driver Manager listed no drivers; it reads HKEY_LOCAL_MACHINE\\%s%s\n", key,
+          exists ? "" : " (does not exist)");
+}
 
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {
   const UINT page = GetACP();

@@ -44,23 +44,91 @@ bool platform_read_version(const char* path, size_t size, void* block);
 // look-up fails.
 bool platform_find_version_record(const void* block, const void** record, size_t* record_size);
 
-// The format of the libraries the Driver Manager loads.
-enum library_format { format_pe, format_elf };
-library_format platform_library_format();
+// The formats of libraries the tool reads.
+enum library_format { format_pe, format_elf, format_macho };
 
-// The file the Driver Manager would load for a driver's library value: the
-// value itself when it names a folder, else the first file its search
-// finds. Writes it to found and returns its length; 0 when no file is
-// found. A length of cap or more means the path did not fit.
-size_t platform_find_library(const char* value, char* found, size_t cap);
+// This process's dynamic loader, whose rules the tool models: glibc's,
+// Windows' or macOS's dyld.
+struct loader_rules;
+extern const loader_rules glibc_loader;
+extern const loader_rules windows_loader;
+extern const loader_rules dyld_loader;
+const loader_rules& platform_loader();
 
-constexpr long file_missing = -1;
-constexpr long file_unreadable = -2;
+// How the Driver Manager turns a library value into what it asks its
+// loader for.
+struct library_lookup {
+  // What it asks for: the value itself, or the value cut or placed in a
+  // folder of its own.
+  const char* name;
+  // Folder lists it tries first, in order, each ':'-separated (empty
+  // folders dropped): the first candidate it can read is what it loads,
+  // loadable or not. Null lists are passed over.
+  const char* first_readable[5];
+  // Whether a name that none of them holds goes on to the loader's own
+  // search; else it is missing.
+  bool loader_search;
+};
+// expanded: the value as the tool writes it, a leading %WINDIR% expanded.
+void platform_library_lookup(const char* value, const char* expanded, library_lookup* lookup);
 
-// Reads up to cap bytes from the start of a file, without loading it.
-// Returns the number of bytes read, file_missing when there is no such
-// file, file_unreadable when it cannot be opened or read.
-long platform_read_file_head(const char* path, void* buf, size_t cap);
+// What decides where this process's dynamic loader looks, beyond the file
+// system; the fields of the other format are null.
+struct loader_facts {
+  // ELF: LD_LIBRARY_PATH as the loader read it (null when unset); its
+  // default folders, ':'-separated; the subfolders it tries in each folder
+  // before the folder itself, each ending in '/', NUL-separated and closed
+  // by an empty one; its cache file and the flags of the cache entries it
+  // accepts (0: none more); what $LIB and $PLATFORM expand to; the objects
+  // this process has loaded, by path, NUL-separated and closed by an empty
+  // one.
+  const char* library_path;
+  const char* default_folders;
+  const char* subfolders;
+  const char* cache;
+  unsigned cache_flags[2];
+  const char* lib_token;
+  const char* platform_token;
+  const char* loaded;
+  // The program's own folder: $ORIGIN of LD_LIBRARY_PATH on ELF.
+  const char* application_folder;
+  // PE: the system folder as this process sees it, the Windows folder, PATH
+  // (';'-separated), and the Visual C++ runtime assemblies installed side by
+  // side for this architecture ("vc90.crt"), NUL-separated and closed by an
+  // empty one.
+  const char* system_folder;
+  const char* windows_folder;
+  const char* path;
+  const char* side_by_side;
+};
+const loader_facts& platform_loader_facts();
+
+// Files, read without loading them: identity tells the same file under two
+// names apart from two files.
+struct platform_file {
+  long long handle;
+  unsigned long long size;
+  unsigned long long identity[2];
+};
+constexpr int file_opened = 0;
+constexpr int file_missing = -1;
+constexpr int file_unreadable = -2;
+// No permission to read it: a search passes over such a file.
+constexpr int file_denied = -3;
+
+// Opens a regular file for reading; anything else (a folder, a device, a
+// pipe) is file_unreadable. A path too long for the file system is missing.
+int platform_open_file(const char* path, platform_file* file);
+
+// Reads length bytes at offset: false unless all of them could be read.
+bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer,
+                        size_t length);
+
+void platform_close_file(const platform_file& file);
+
+// Whether the path can be opened for reading, as a Driver Manager tests a
+// candidate before it loads it.
+bool platform_file_readable(const char* path);
 
 // Decodes the character at the start of bytes in the text encoding of the
 // Driver Manager's strings (UTF-8 on Linux, the ANSI code page on
@@ -69,5 +137,12 @@ long platform_read_file_head(const char* path, void* buf, size_t cap);
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point);
 
 // How many drivers the installer's settings hold, where the Driver Manager
-// may list fewer; -1 where it lists them all.
-int platform_count_installed_drivers();
+// may have left some out of a listing of listed drivers whose names (each
+// counted with its NUL) took listed_bytes, some of them cut when
+// names_cut; -1 where it cannot have.
+int platform_count_installed_drivers(int listed, size_t listed_bytes, bool names_cut);
+
+// Writes to standard error which installer file (or registry key) the
+// Driver Manager reads its drivers from, and whether it exists: for a
+// listing that holds no driver.
+void platform_describe_installer_file();

@@ -1,0 +1,40 @@
+// A library file as the loader model reads it: positioned reads of the
+// parts it needs, every offset and size checked against the file's size
+// first, so that a hostile file can only be refused. A file already in
+// memory reads the same way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct binary_file {
+  platform_file file;
+  // Set for a file already in memory; file is then unused.
+  const unsigned char* bytes;
+  uint64_t size;
+  bool big_endian;
+  // The last stretches read of tables and of strings: a table's entries,
+  // and names, usually lie side by side, so that few reads fetch them.
+  unsigned char window[2][4096];
+  uint64_t window_start[2];
+  size_t window_length[2];
+};
+
+// The bytes of a file in memory, as a binary_file.
+void memory_file(const unsigned char* bytes, size_t size, binary_file* file);
+
+// Reads length bytes at offset: false when any of them lies past the end.
+// Small reads come from the window of tables.
+bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length);
+
+// The NUL-terminated string at offset, which must end before limit (and
+// the file's end), into text (at most cap bytes, its NUL included): false
+// when it does not end in time.
+bool read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap);
+
+// Integers in the file's byte order.
+uint16_t get16(const binary_file& file, const unsigned char* at);
+uint32_t get32(const binary_file& file, const unsigned char* at);
+uint64_t get64(const binary_file& file, const unsigned char* at);
