@@ -8,7 +8,7 @@ set -u
 cd "$(dirname "$0")/.."
 scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst \
   libsqliteodbc clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
-  wine wine64 wine32:i386 perl dpkg-dev lintian python3-yaml libiodbc2 || exit 1
+  wine wine64 wine32:i386 perl dpkg-dev lintian python3-yaml libiodbc2 unixodbc iodbc man-db || exit 1
 
 # build_and_test PRESET: configures, builds (showing the log only when the
 # build fails) and runs the tests of one preset, keeping ctest's report.

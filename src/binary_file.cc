@@ -11,17 +11,18 @@ void memory_file(const unsigned char* bytes, size_t size, binary_file* file) {
 
 enum { tables, strings };
 
-// Fills a window with what the file holds from offset on: false when the
-// read fails.
-static bool fill_window(binary_file* file, int which, uint64_t offset, uint64_t limit) {
-  const uint64_t left = limit - offset;
-  file->window_start[which] = offset;
+// Fills a window with the stretch of the file, aligned to the window's
+// size, that holds offset: false when the read fails.
+static bool fill_window(binary_file* file, int which, uint64_t offset) {
+  const uint64_t start = offset - offset % sizeof file->window[which];
+  const uint64_t left = file->size - start;
+  file->window_start[which] = start;
   file->window_length[which] = left < sizeof file->window[which] ? static_cast<size_t>(left) : sizeof file->window[which];
   if (file->bytes) {
-    memcpy(file->window[which], file->bytes + offset, file->window_length[which]);
+    memcpy(file->window[which], file->bytes + start, file->window_length[which]);
     return true;
   }
-  if (platform_read_file(file->file, offset, file->window[which], file->window_length[which])) return true;
+  if (platform_read_file(file->file, start, file->window[which], file->window_length[which])) return true;
   file->window_length[which] = 0;
   return false;
 }
@@ -37,8 +38,15 @@ bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length)
     memcpy(buffer, file->bytes + offset, length);
     return true;
   }
-  if (length > 256) return platform_read_file(file->file, offset, buffer, length);
-  if (!in_window(*file, tables, offset, length) && !fill_window(file, tables, offset, file->size)) return false;
+  for (int which = tables; which <= strings; ++which) {
+    if (!in_window(*file, which, offset, length)) continue;
+    memcpy(buffer, file->window[which] + (offset - file->window_start[which]), length);
+    return true;
+  }
+  // What does not fit a window, or would straddle one, is read as it is.
+  if (offset % sizeof file->window[tables] + length > sizeof file->window[tables])
+    return platform_read_file(file->file, offset, buffer, length);
+  if (!fill_window(file, tables, offset)) return false;
   memcpy(buffer, file->window[tables] + (offset - file->window_start[tables]), length);
   return true;
 }
@@ -46,20 +54,25 @@ bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length)
 bool read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap) {
   if (limit > file->size) limit = file->size;
   if (offset >= limit) return false;
-  // From the window when the string starts in it, else from a fresh one
-  // at the string: the longest string read is a window.
-  for (int attempt = in_window(*file, strings, offset, 1) ? 0 : 1; attempt < 2; ++attempt) {
-    if (attempt == 1 && !fill_window(file, strings, offset, limit)) return false;
-    const size_t from = static_cast<size_t>(offset - file->window_start[strings]);
+  // From a window that holds its start, the next one too if it runs on:
+  // a string is at most a window long.
+  size_t length = 0;
+  for (int window = 0; window < 2; ++window) {
+    const uint64_t at = offset + length;
+    if (at >= limit) return false;
+    if (!in_window(*file, strings, at, 1) && !fill_window(file, strings, at)) return false;
+    const size_t from = static_cast<size_t>(at - file->window_start[strings]);
     const uint64_t end = limit - file->window_start[strings];
     const size_t available =
         (end < file->window_length[strings] ? static_cast<size_t>(end) : file->window_length[strings]) - from;
-    const void* nul = memchr(file->window[strings] + from, '\0', available);
+    const unsigned char* start = file->window[strings] + from;
+    const void* nul = memchr(start, '\0', available);
+    const size_t piece = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - start) : available;
+    if (length + piece >= cap) return false;
+    memcpy(text + length, start, piece);
+    length += piece;
     if (nul) {
-      const size_t length =
-          static_cast<size_t>(static_cast<const unsigned char*>(nul) - (file->window[strings] + from));
-      if (length >= cap) return false;
-      memcpy(text, file->window[strings] + from, length + 1);
+      text[length] = '\0';
       return true;
     }
   }

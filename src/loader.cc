@@ -4,7 +4,6 @@
 // ELF, whether the symbol versions each file requires are defined. Files
 // are read once per run, from their headers; nothing is loaded or run.
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,7 +12,7 @@
 namespace {
 
 // Bounds on what hostile files can make the model hold: files read in a
-// run, files in one library's load, the pool of names, the cache's size.
+// run, files in one library's load, symbol versions, the pool of names.
 enum : uint32_t { max_objects = 4096, max_load = 1024, max_versions = 1 << 20 };
 enum : size_t { pool_limit = size_t{64} << 20 };
 
@@ -71,6 +70,57 @@ int open_object(const char* path) {
   return static_cast<int>(object_count++);
 }
 
+// The length of a $NAME or ${NAME} token at the text after a '$', or 0.
+size_t token_length(const char* at, size_t left, const char* name) {
+  const size_t length = strlen(name);
+  const bool braced = left > 0 && at[0] == '{';
+  const size_t start = braced ? 1 : 0;
+  if (left < start + length || memcmp(at + start, name, length) != 0) return 0;
+  if (braced) return left > start + length && at[start + length] == '}' ? length + 2 : 0;
+  const unsigned char next = left > length ? static_cast<unsigned char>(at[length]) : 0;
+  return isalnum(next) || next == '_' ? 0 : length;
+}
+
+// Expands $ORIGIN, $LIB and $PLATFORM as the loader does; false when one
+// has no value here, which drops the whole folder.
+bool expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap) {
+  static const char* const names[] = {"ORIGIN", "LIB", "PLATFORM"};
+  const char* const values[] = {origin, platform_loader_facts().lib_token, platform_loader_facts().platform_token};
+  size_t used = 0;
+  for (size_t i = 0; i < length;) {
+    size_t taken = 0;
+    const char* value = nullptr;
+    for (int k = 0; k < 3 && text[i] == '$' && !taken; ++k)
+      if ((taken = token_length(text + i + 1, length - i - 1, names[k])) != 0) value = values[k];
+    if (taken && !value) return false;
+    const char* piece = taken ? value : text + i;
+    const size_t piece_length = taken ? strlen(value) : 1;
+    if (used + piece_length >= cap) return false;
+    memcpy(out + used, piece, piece_length);
+    used += piece_length;
+    i += taken ? 1 + taken : 1;
+  }
+  out[used] = '\0';
+  return true;
+}
+
+// The objects this process has loaded, read on first use: glibc takes a
+// name they answer to without searching.
+enum { max_process_objects = 256 };
+int process_objects[max_process_objects];
+int process_object_count = -1;
+
+const char* arch_name(library_arch arch) {
+  switch (arch) {
+    case arch_x86: return "x86";
+    case arch_x64: return "x64";
+    case arch_arm64: return "arm64";
+    case arch_arm: return "arm";
+    case arch_other: break;
+  }
+  return "other";
+}
+
 }  // namespace
 
 load_entry load[max_load];
@@ -92,49 +142,17 @@ search_end try_candidate(search* s, const char* path, bool searching) {
   }
   const loaded_object& object = objects[index];
   if (object.state == object_other_arch && searching) {
-    if (!s->passed_over) copy_text(s->other_file, path, sizeof s->other_file);
-    if (!s->passed_over) s->other_arch = object.arch;
-    s->passed_over = true;
+    if (!s->passed_over) {
+      copy_text(s->other_file, path, sizeof s->other_file);
+      s->other_arch = object.arch;
+      s->passed_over = true;
+    }
     return search_on;
   }
   copy_text(s->found_as, path, sizeof s->found_as);
   s->object = index;
   s->failure = object.state;
   return object.state == object_loadable ? search_found : search_failed;
-}
-
-// The length of a $NAME or ${NAME} token at the text after a '$', or 0.
-static size_t token_length(const char* at, size_t left, const char* name) {
-  const size_t length = strlen(name);
-  const bool braced = left > 0 && at[0] == '{';
-  const size_t start = braced ? 1 : 0;
-  if (left < start + length || memcmp(at + start, name, length) != 0) return 0;
-  if (braced) return left > start + length && at[start + length] == '}' ? length + 2 : 0;
-  const unsigned char next = left > length ? static_cast<unsigned char>(at[length]) : 0;
-  return isalnum(next) || next == '_' ? 0 : length;
-}
-
-// Expands $ORIGIN, $LIB and $PLATFORM as the loader does; false when one
-// has no value here, which drops the whole folder.
-static bool expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap) {
-  static const char* const names[] = {"ORIGIN", "LIB", "PLATFORM"};
-  const char* const values[] = {origin, platform_loader_facts().lib_token, platform_loader_facts().platform_token};
-  size_t used = 0;
-  for (size_t i = 0; i < length;) {
-    size_t taken = 0;
-    const char* value = nullptr;
-    for (int k = 0; k < 3 && text[i] == '$' && !taken; ++k)
-      if ((taken = token_length(text + i + 1, length - i - 1, names[k])) != 0) value = values[k];
-    if (taken && !value) return false;
-    const char* piece = taken ? value : text + i;
-    const size_t piece_length = taken ? strlen(value) : 1;
-    if (used + piece_length >= cap) return false;
-    memcpy(out + used, piece, piece_length);
-    used += piece_length;
-    i += taken ? 1 + taken : 1;
-  }
-  out[used] = '\0';
-  return true;
 }
 
 // The folder of a path: "." for a bare name, "/" for the root.
@@ -155,7 +173,8 @@ search_end try_folders(search* s, const char* list, const char* separators, cons
   for (const char* element = list; element;) {
     const size_t length = strcspn(element, separators);
     const char* next = element[length] ? element + length + 1 : nullptr;
-    const bool usable = length > 0 ? expand_tokens(element, length, origin, folder, sizeof folder) : empty_is_current;
+    // Room is left for the separator added below.
+    const bool usable = length > 0 ? expand_tokens(element, length, origin, folder, sizeof folder - 1) : empty_is_current;
     element = next;
     if (!usable) continue;
     if (length == 0) folder[0] = '\0';
@@ -190,15 +209,6 @@ const char* base_name(const char* path) {
   return base;
 }
 
-// The objects this process has loaded, read on first use: glibc takes a
-// name they answer to without searching.
-enum { max_process_objects = 256 };
-static int process_objects[max_process_objects];
-static int process_object_count = -1;
-
-// The object of this load or of the process that answers to a name: on
-// ELF the name it was asked for, its path or its SONAME; on Windows its
-// file name, in any case. -1 when none does.
 // The object of this load or of the process that answers to a name: on
 // ELF the name it was asked for, its path or its SONAME; on Windows its
 // file name, in any case. -1 when none does.
@@ -227,21 +237,6 @@ int loaded_object_named(const char* name) {
   }
   return -1;
 }
-
-namespace {
-
-const char* arch_name(library_arch arch) {
-  switch (arch) {
-    case arch_x86: return "x86";
-    case arch_x64: return "x64";
-    case arch_arm64: return "arm64";
-    case arch_arm: return "arm";
-    case arch_other: break;
-  }
-  return "other";
-}
-
-}  // namespace
 
 void append_name(char* word, size_t cap, const char* name) {
   size_t used = strlen(word);
