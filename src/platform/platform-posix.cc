@@ -334,9 +334,13 @@ const loader_facts& platform_loader_facts() {
 #ifdef __linux__
   length = readlink("/proc/self/exe", program_folder, sizeof program_folder - 1);
 #endif
+  char* slash = nullptr;
   if (length > 0) {
     program_folder[length] = '\0';
-    *strrchr(program_folder, '/') = '\0';
+    slash = strrchr(program_folder, '/');
+  }
+  if (slash) {
+    *slash = '\0';
     facts.application_folder = program_folder[0] ? program_folder : "/";
   }
 #ifdef __APPLE__
