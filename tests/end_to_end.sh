@@ -154,6 +154,9 @@ if $windows; then
     bash "$(dirname "$0")/wine_prefix.sh" start "$WINEPREFIX" || exit 1
   fi
   windir='C:\windows'
+  # The test libraries carry the compiler's runtime: a 32-bit one would
+  # otherwise need libgcc_s_dw2-1.dll, which -c rightly misses.
+  static_runtime="-static-libgcc -static-libstdc++"
   system32=$WINEPREFIX/drive_c/windows/system32
   syswow64=$WINEPREFIX/drive_c/windows/syswow64
 fi
@@ -326,9 +329,9 @@ else
     if [ -n "${2:-}" ]; then
       printf '1 VERSIONINFO\nFILEVERSION 9,8,7,6\nPRODUCTVERSION %s\nBEGIN\nEND\n' "$2" >"$work/version.rc"
       "${cross_cxx%g++}windres" "$work/version.rc" -o "$work/version.o" || echo "windres failed"
-      "$cross_cxx" -shared -o "$folder/$1" "$work/library.cc" "$work/version.o"
+      "$cross_cxx" -shared $static_runtime -o "$folder/$1" "$work/library.cc" "$work/version.o"
     else
-      "$cross_cxx" -shared -o "$folder/$1" "$work/library.cc"
+      "$cross_cxx" -shared $static_runtime -o "$folder/$1" "$work/library.cc"
     fi
   }
   if [ "$bits" = 64 ]; then
@@ -488,7 +491,7 @@ if $windows; then
       >/dev/null 2>&1 || echo "cannot add $1"
   }
   if [ "$bits" = 64 ]; then other_cxx=${cross_cxx/x86_64/i686} other=x86; else other_cxx=${cross_cxx/i686/x86_64} other=x64; fi
-  "$other_cxx" -shared -o "$WINEPREFIX/drive_c/quorbel_other.dll" "$work/library.cc"
+  "$other_cxx" -shared $static_runtime -o "$WINEPREFIX/drive_c/quorbel_other.dll" "$work/library.cc"
   echo 'not a library' >"$WINEPREFIX/drive_c/text.dll"
   registry_value "Own kind" '%WINDIR%\system32\quorbel_sample'$bits.dll
   registry_value "Other kind" 'C:\quorbel_other.dll'
@@ -576,14 +579,14 @@ if $windows; then
   "${cross_cxx%g++}gcc" -o "$judged/judge.exe" "$work/judge.c"
   echo 'int quorbel_b(void) { return 1; }' >"$work/b.c"
   echo 'int quorbel_b(void); int quorbel_a(void) { return quorbel_b(); }' >"$work/a.c"
-  "$cross_cxx" -shared -x c -o "$judged/beside/quorbel_b.dll" "$work/b.c"
-  "$other_cxx" -shared -x c -o "$judged/other/quorbel_b.dll" "$work/b.c"
+  "$cross_cxx" -shared $static_runtime -x c -o "$judged/beside/quorbel_b.dll" "$work/b.c"
+  "$other_cxx" -shared $static_runtime -x c -o "$judged/other/quorbel_b.dll" "$work/b.c"
   echo 'not a library' >"$judged/text/quorbel_b.dll"
   for folder in gone other text beside; do
-    "$cross_cxx" -shared -o "$judged/$folder/quorbel_a.dll" -x c "$work/a.c" -x none "$judged/beside/quorbel_b.dll"
+    "$cross_cxx" -shared $static_runtime -o "$judged/$folder/quorbel_a.dll" -x c "$work/a.c" -x none "$judged/beside/quorbel_b.dll"
   done
   echo 'void __stdcall WakeByAddressAll(void*); void quorbel_a(void* p) { WakeByAddressAll(p); }' >"$work/api.c"
-  "$cross_cxx" -shared -x c -o "$judged/api/quorbel_a.dll" "$work/api.c" -lsynchronization
+  "$cross_cxx" -shared $static_runtime -x c -o "$judged/api/quorbel_a.dll" "$work/api.c" -lsynchronization
   head -c 2048 "$judged/beside/quorbel_a.dll" >"$judged/cut.dll"
   cases="gone|missing-dependency:quorbel_b.dll
 other|mismatch-dependency:quorbel_b.dll:$other
