@@ -15,13 +15,19 @@ using namespace std::string_literals;
 
 // A DLL as a linker writes one: DOS header, "PE\0\0" at pe_offset, COFF
 // and optional header (the magic of machine's word size unless given) and
-// one section whose data ends the file; cut to length when given.
+// one section whose data ends the file, holding an import directory of the
+// names given; cut to length when given.
 std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 0x80, size_t length = 0,
-               unsigned magic = 0) {
+               unsigned magic = 0, const std::vector<std::string>& imports = {}) {
   const bool wide = machine == 0x8664 || machine == 0xAA64;
   const size_t optional = wide ? 240 : 224, sections = pe_offset + 24 + optional;
   const bool headers_written = pe_offset <= 8192;
-  std::string bytes(headers_written ? sections + 40 + 16 : 64, '\0');
+  std::string data(imports.empty() ? 16 : 20 * (imports.size() + 1), '\0');
+  for (size_t i = 0; i < imports.size(); ++i) {
+    put_word(&data, 20 * i + 12, 0x1000 + data.size(), 4, false), put_word(&data, 20 * i + 16, 0x1000, 4, false);
+    data += imports[i] + '\0';
+  }
+  std::string bytes(headers_written ? sections + 40 : 64, '\0');
   bytes[0] = 'M', bytes[1] = 'Z';
   if (headers_written) {
     bytes.replace(pe_offset, 4, "PE\0\0"s);
@@ -31,10 +37,12 @@ std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 
     put16(&bytes, pe_offset + 22, characteristics, false);
     put16(&bytes, pe_offset + 24, magic ? magic : wide ? 0x20B : 0x10B, false);
     put_word(&bytes, pe_offset + 24 + (wide ? 108 : 92), 16, 4, false);
-    put_word(&bytes, sections + 8, 16, 4, false);            // its size in memory
+    if (!imports.empty()) put_word(&bytes, pe_offset + 24 + (wide ? 120 : 104), 0x1000, 4, false);
+    put_word(&bytes, sections + 8, data.size(), 4, false);   // its size in memory
     put_word(&bytes, sections + 12, 0x1000, 4, false);       // its address
-    put_word(&bytes, sections + 16, 16, 4, false);           // its size in the file
+    put_word(&bytes, sections + 16, data.size(), 4, false);  // its size in the file
     put_word(&bytes, sections + 20, sections + 40, 4, false);  // where it is
+    bytes += data;
   }
   for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(pe_offset >> (8 * i));
   if (length) bytes.resize(length);
@@ -347,6 +355,34 @@ TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
     fake_os.facts.default_folders = "/e";
     fake_os.facts.loaded = "/run/libc.so\0";
     expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
+  }
+}
+
+TEST(CheckLibrary, FollowsWhatADllImportsAsWindowsDoes) {
+  const std::string x64 = pe(0x8664, dll), x86 = pe(0x014C, dll);
+  const struct {
+    const char* name;
+    std::vector<std::string> imports;
+    std::string word;
+  } cases[] = {
+      {"beside the driver, before the system folder", {"b.dll"}, "ok"},
+      {"in the system folder", {"s.dll"}, "ok"},
+      {"a DLL of the load answers in any case", {"b.dll", "B.DLL"}, "ok"},
+      {"another architecture found first", {"o.dll"}, "mismatch-dependency:o.dll:x86"},
+      {"found nowhere", {"gone"}, "missing-dependency:gone.dll"},
+      {"an API set", {"api-ms-win-core-synch-l1-2-0.dll"}, "ok"},
+      {"a runtime installed side by side", {"MSVCR90.dll"}, "ok"},
+      {"one that is not", {"msvcr80.dll"}, "missing-dependency:msvcr80.dll"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.format = format_pe;
+    fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports)}, {"C:\\drv\\b.dll", x64},
+                     {"C:\\sys\\b.dll", "text"}, {"C:\\sys\\s.dll", x64}, {"C:\\drv\\o.dll", x86},
+                     {"C:\\sys\\o.dll", x64}};
+    fake_os.facts.system_folder = "C:\\sys";
+    fake_os.facts.side_by_side = "vc90.crt\0";
+    if (program_arch() == arch_x64) expect_checks({{c.name, "C:\\drv\\a.dll", c.word, "C:\\drv\\a.dll"}});
   }
 }
 
