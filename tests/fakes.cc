@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "driver_file.h"
 #include "line_writer.h"
@@ -44,14 +45,31 @@ void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool b
     (*bytes)[at + (big_endian ? size - 1 - i : i)] = static_cast<char>(value >> (8 * i));
 }
 
+// The hash of a symbol version's name, as ELF tables carry it.
+static uint32_t elf_hash(const std::string& name) {
+  uint32_t hash = 0;
+  for (unsigned char c : name) {
+    hash = (hash << 4) + c;
+    const uint32_t high = hash & 0xF0000000u;
+    if (high) hash ^= high >> 24;
+    hash &= ~high;
+  }
+  return hash;
+}
+
 std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
                        const std::vector<std::pair<uint64_t, std::string>>& dynamic) {
   const bool wide = elf_class == 2, big = order == 2;
   const size_t header = wide ? 64 : 52, entry = wide ? 56 : 32, word = wide ? 8 : 4;
-  const size_t dynamic_at = header + 2 * entry, strings_at = dynamic_at + (dynamic.size() + 3) * 2 * word;
-  std::string strings(1, '\0');
-  std::string bytes(strings_at, '\0');
+  const size_t dynamic_at = header + 2 * entry, tables_at = dynamic_at + (dynamic.size() + 3) * 2 * word;
+  std::string strings(1, '\0'), tables;  // the version tables, then the strings
+  std::string bytes(tables_at, '\0');
   auto put = [&](size_t at, uint64_t value, size_t size) { put_word(&bytes, at, value, size, big); };
+  auto put_table = [&](size_t at, uint64_t value, size_t size) { put_word(&tables, at, value, size, big); };
+  auto add_string = [&](const std::string& text) {
+    strings += text + '\0';
+    return strings.size() - text.size() - 1;
+  };
   bytes.replace(0, 4, "\x7F" "ELF");
   bytes[4] = static_cast<char>(elf_class), bytes[5] = static_cast<char>(order), bytes[6] = 1;
   put(16, type, 2), put(18, machine, 2), put(20, 1, 4);
@@ -59,19 +77,38 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
   size_t at = dynamic_at;
   for (const auto& [tag, text] : dynamic) {
     const bool is_string = tag == 1 || tag == 14 || tag == 15 || tag == 29;
-    put(at, tag, word), put(at + word, is_string ? strings.size() : std::stoull(text), word);
-    if (is_string) strings += text + '\0';
+    const bool need = tag == 0x6ffffffe, definition = tag == 0x6ffffffc;
+    put(at, tag, word), put(at + word, is_string ? add_string(text) : need || definition ? tables_at + tables.size() : std::stoull(text), word);
     at += 2 * word;
+    std::istringstream words(text);
+    std::string name;
+    // A Verneed naming the file, then a Vernaux a version; a Verdef and its
+    // Verdaux a version.
+    if (need && words >> name) {
+      tables.resize(tables.size() + 16);
+      put_table(tables.size() - 16, 1, 2), put_table(tables.size() - 12, add_string(name), 4), put_table(tables.size() - 8, 16, 4);
+    }
+    for (size_t count = 0, first = tables.size(); (need || definition) && words >> name; ++count) {
+      const size_t slash = name.find('/');
+      const unsigned flags = slash == std::string::npos ? 0 : std::stoul(name.substr(slash + 1));
+      name = name.substr(0, slash);
+      if (count > 0) put_table(tables.size() - (need ? 4 : 12), need ? 16 : 28, 4);
+      tables.resize(tables.size() + (need ? 16 : 28));
+      const size_t item = tables.size() - (need ? 16 : 28);
+      if (need) put_table(first - 14, count + 1, 2), put_table(item, elf_hash(name), 4), put_table(item + 4, flags, 2);
+      else put_table(item, 1, 2), put_table(item + 4, count + 1, 2), put_table(item + 6, 1, 2), put_table(item + 8, elf_hash(name), 4), put_table(item + 12, 20, 4);
+      put_table(item + (need ? 8 : 20), add_string(name), 4);
+    }
   }
-  put(at, 5, word), put(at + word, strings_at, word), put(at + 2 * word, 10, word);
+  put(at, 5, word), put(at + word, tables_at + tables.size(), word), put(at + 2 * word, 10, word);
   put(at + 3 * word, strings.size(), word);
-  bytes += strings;
+  bytes += tables + strings;
   // One segment loads the whole file; the other is the dynamic section.
   const size_t load = header, dyn = header + entry;
   put(load, 1, 4), put(dyn, 2, 4);
   for (size_t segment : {load, dyn}) {
     const uint64_t offset = segment == load ? 0 : dynamic_at;
-    const uint64_t size = segment == load ? bytes.size() : strings_at - dynamic_at;
+    const uint64_t size = segment == load ? bytes.size() : tables_at - dynamic_at;
     put(segment + (wide ? 8 : 4), offset, word), put(segment + (wide ? 16 : 8), offset, word);
     put(segment + (wide ? 32 : 16), size, word), put(segment + (wide ? 40 : 20), size, word);
   }
@@ -197,8 +234,16 @@ static bool listed(const std::vector<std::string>& paths, const char* path) {
   return std::find(paths.begin(), paths.end(), path) != paths.end();
 }
 
+// The file a path names, through one link.
+static std::string resolved(const char* path) {
+  auto link = fake_os.links.find(path);
+  return link == fake_os.links.end() ? path : link->second;
+}
+
 int platform_open_file(const char* path, platform_file* file) {
   fake_os.opened.push_back(path);
+  const std::string target = resolved(path);
+  path = target.c_str();
   if (listed(fake_os.unreadable, path)) return file_unreadable;
   if (listed(fake_os.denied, path)) return file_denied;
   auto found = fake_os.files.find(path);
@@ -221,7 +266,7 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 void platform_close_file(const platform_file&) {}
 
 bool platform_file_readable(const char* path) {
-  return fake_os.files.count(path) && !listed(fake_os.denied, path);
+  return fake_os.files.count(resolved(path)) && !listed(fake_os.denied, path);
 }
 
 int platform_count_installed_drivers(int, size_t, bool) { return fake_os.installed_drivers; }

@@ -58,6 +58,7 @@ struct fake_system {
   // drivers the installer's settings hold (-1: as listed).
   library_format format = format_elf;
   std::map<std::string, std::string> files;
+  std::map<std::string, std::string> links;  // a path that names another file
   std::vector<std::string> unreadable;
   std::vector<std::string> denied;
   std::vector<std::string> first_readable;
@@ -85,8 +86,9 @@ void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool b
 // The smallest ELF image a loader maps, of a class (1: 32-bit, 2: 64-bit),
 // byte order (1: little, 2: big), type (3: a shared object) and machine:
 // the header, a segment loading the whole file, and a dynamic section with
-// these entries: NEEDED, SONAME, RPATH and RUNPATH name strings, the others
-// hold a number.
+// these entries: NEEDED, SONAME, RPATH and RUNPATH name strings; VERNEED
+// "FILE VERSION[/FLAGS] ..." and VERDEF "VERSION ..." their tables; the
+// others hold a number.
 std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
                        const std::vector<std::pair<uint64_t, std::string>>& dynamic = {});
 

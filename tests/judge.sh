@@ -48,8 +48,72 @@ build -shared -o "$lib/sub/libv.so" v.c -Wl,--version-script=v2.map
 echo 'int judge_v(void); int judge_uses(void) { return judge_v(); }' >uses.c
 build -shared -o "$lib/libversioned.so" uses.c -L"$lib/sub" -lv -Wl,-rpath,'$ORIGIN/sub'
 build -shared -o "$lib/sub/libv.so" v.c -Wl,--version-script=v1.map
+build -shared -o "$lib/libouter.so" entry.c -L"$lib" -Wl,--no-as-needed -lversioned -Wl,-rpath,'$ORIGIN'
+doctor pad9.so 9 '\001'
+build -shared -o "$lib/nodlopen.so" entry.c -Wl,-z,nodlopen
 
-# case|LD_LIBRARY_PATH|Driver value|word with unixODBC|word with iODBC
+# Loads two and three libraries deep, each built to tell one rule of
+# glibc's from its likeliest slip.
+mkdir -p "$lib/s390" "$lib/text" "$lib/stub" "$lib/soname" "$lib/bfs" "$lib/anc/deps" "$lib/rpath"
+doctor arm/libdep.so 18 '\267\000'
+doctor s390/libdep.so 18 '\026\000'
+echo 'not a library' >"$lib/text/libdep.so"
+build -shared -o "$lib/libneedsdep.so" entry.c -L"$lib/sub" -Wl,--no-as-needed -ldep
+# A file named libfoo.so whose SONAME is libfoo.so.1, and a second library
+# that needs it by the SONAME.
+build -shared -o "$lib/stub/libfoo.so" entry.c
+build -shared -o "$lib/soname/libfoo.so" entry.c -Wl,-soname,libfoo.so.1
+build -shared -o "$lib/soname/libsecond.so" entry.c -L"$lib/soname" -Wl,--no-as-needed -lfoo
+build -shared -o "$lib/soname/libdriver.so" entry.c -L"$lib/stub" -L"$lib/soname" -Wl,--no-as-needed -lfoo -lsecond -Wl,-rpath,'$ORIGIN'
+# Breadth first: libgoneb.so, needed by the driver, before libgonea.so,
+# needed by the driver's first dependency.
+build -shared -o "$lib/bfs/libgonea.so" entry.c
+build -shared -o "$lib/bfs/libgoneb.so" entry.c
+build -shared -o "$lib/bfs/liba.so" entry.c -L"$lib/bfs" -Wl,--no-as-needed -lgonea
+build -shared -o "$lib/bfs/libdriver.so" entry.c -L"$lib/bfs" -Wl,--no-as-needed -la -lgoneb -Wl,-rpath,'$ORIGIN'
+rm "$lib/bfs/libgonea.so" "$lib/bfs/libgoneb.so"
+# $ORIGIN in the RPATH of the library that loaded the one that searches.
+build -shared -o "$lib/anc/deps/libleaf.so" entry.c
+build -shared -o "$lib/anc/deps/libmid.so" entry.c -L"$lib/anc/deps" -Wl,--no-as-needed -lleaf
+build -shared -o "$lib/anc/libanc.so" entry.c -L"$lib/anc/deps" -Wl,--no-as-needed -lmid -Wl,--disable-new-dtags,-rpath,'$ORIGIN/deps'
+# RPATH before LD_LIBRARY_PATH, RUNPATH after it.
+build -shared -o "$lib/rpath/librp.so" entry.c -L"$lib/sub" -Wl,--no-as-needed -ldep -Wl,--disable-new-dtags,-rpath,'$ORIGIN/../sub'
+build -shared -o "$lib/rpath/librun.so" entry.c -L"$lib/sub" -Wl,--no-as-needed -ldep -Wl,--enable-new-dtags,-rpath,'$ORIGIN/../sub'
+# $PLATFORM as glibc expands it, which its debugging output shows.
+echo 'int main(void) { return 0; }' | build -o "$work/platform" - -L"$lib" -Wl,--no-as-needed -ljudge -Wl,-rpath,'/judge-platform/$PLATFORM'
+platform=$(LD_DEBUG=libs "$work/platform" 2>&1 | sed -n 's|.*search path=/judge-platform/\([^/:]*\).*|\1|p' | head -1)
+mkdir -p "$lib/plat/$platform"
+cp "$lib/sub/libdep.so" "$lib/plat/$platform/"
+build -shared -o "$lib/plat/libdriver.so" entry.c -L"$lib/sub" -Wl,--no-as-needed -ldep -Wl,-rpath,'$ORIGIN/$PLATFORM'
+# The subfolders glibc tries in each folder, best first, as its debugging
+# output lists them: for each, a load that is ok only when it is tried
+# before the next one, which holds a file that is not a library.
+build -shared -o "$lib/libneedshw.so" entry.c -L"$lib/sub" -Wl,--no-as-needed -ldep
+IFS=: read -r -a tried <<<"$(LD_DEBUG=libs LD_LIBRARY_PATH=$lib/hw LD_PRELOAD=libjudge-none.so "$work/platform" 2>&1 |
+  sed -n "s|^.*search path=\(.*\)[[:space:]]*(LD_LIBRARY_PATH)\$|\1|p" | head -1 | sed "s|$lib/hw/\?||g; s/[[:space:]]*\$//")"
+hwcases=""
+for ((k = 0; k + 1 < ${#tried[@]}; k++)); do
+  mkdir -p "$lib/hw$k/${tried[$k]}" "$lib/hw$k/${tried[$k + 1]}"
+  cp "$lib/sub/libdep.so" "$lib/hw$k/${tried[$k]}/"
+  cp "$lib/text/libdep.so" "$lib/hw$k/${tried[$k + 1]}/"
+  hwcases+=$'\n'"in ${tried[$k]:-the folder} before ${tried[$k + 1]:-the folder}|LD_LIBRARY_PATH=$lib/hw$k|$lib/libneedshw.so|ok|ok"
+done
+# A library that only the loader's cache finds, where this test may add a
+# folder to it (as root).
+cached=""
+if [ -w /etc/ld.so.conf.d ] && command -v ldconfig >/dev/null; then
+  mkdir -p "$lib/cached"
+  build -shared -o "$lib/cached/libjudgecached.so" entry.c -Wl,-soname,libjudgecached.so
+  build -shared -o "$lib/libneedscached.so" entry.c -L"$lib/cached" -Wl,--no-as-needed -ljudgecached
+  conf=/etc/ld.so.conf.d/zz-quorbel-judge-$$.conf
+  trap 'rm -f "$conf"; ldconfig' EXIT
+  echo "$lib/cached" >"$conf" && ldconfig
+  cached=$'\n'"a dependency only the cache finds||$lib/libneedscached.so|ok|ok"
+else
+  echo "skipped: a dependency only the cache finds (needs root to add a folder to /etc/ld.so.cache)"
+fi
+
+# case|environment (NAME=value ...)|Driver value|word with unixODBC|word with iODBC
 cases="position-independent program||$lib/pie|not-a-library|not-a-library
 static position-independent program||$lib/static-pie|not-a-library|not-a-library
 its first 64 bytes||$lib/cut64.so|not-a-library|not-a-library
@@ -59,28 +123,40 @@ identification version 0||$lib/version.so|not-a-library|not-a-library
 no program headers||$lib/no-headers.so|not-a-library|not-a-library
 program headers of another size||$lib/header-size.so|not-a-library|not-a-library
 a bare name the cache holds||libz.so.1|ok|missing
-';' in LD_LIBRARY_PATH|/nowhere;$lib|libjudge.so|ok|missing
-another machine first|$lib/arm:$lib|libjudge.so|mismatch:arm64|missing
-a dot name, another machine first|$lib/arm:$lib|.judge.so|mismatch:arm64|ok
+';' in LD_LIBRARY_PATH|LD_LIBRARY_PATH=/nowhere;$lib|libjudge.so|ok|missing
+another machine first|LD_LIBRARY_PATH=$lib/arm:$lib|libjudge.so|mismatch:arm64|missing
+a dot name, another machine first|LD_LIBRARY_PATH=$lib/arm:$lib|.judge.so|mismatch:arm64|ok
 relative to the working folder||./lib/libjudge.so|ok|ok
 a %WINDIR% folder||%WINDIR%/libjudge.so|ok|missing
 a folder name over 255 bytes||$work/$(printf '%300s' '' | tr ' ' d)/libjudge.so|missing|missing
 a dependency that is gone||$lib/libneeds.so|missing-dependency:libgone.so|missing-dependency:libgone.so
 a dependency by \$ORIGIN||$lib/liborigin.so|ok|ok
-a symbol version the dependency lacks||$lib/libversioned.so|missing-version:libv.so:V_2|missing-version:libv.so:V_2"
+a symbol version the dependency lacks||$lib/libversioned.so|missing-version:libv.so:V_2|missing-version:libv.so:V_2
+a version its dependency's dependency lacks||$lib/libouter.so|missing-version:libv.so:V_2|missing-version:libv.so:V_2
+padding byte 9 not zero||$lib/pad9.so|not-a-library|not-a-library
+-z nodlopen||$lib/nodlopen.so|not-a-library|not-a-library
+LTDL_LIBRARY_PATH before LD_LIBRARY_PATH|LTDL_LIBRARY_PATH=$lib/arm LD_LIBRARY_PATH=$lib|libjudge.so|mismatch:arm64|missing
+two of other machines: the first one's|LD_LIBRARY_PATH=$lib/arm:$lib/s390|$lib/libneedsdep.so|mismatch-dependency:libdep.so:arm64|mismatch-dependency:libdep.so:arm64
+a library of the load answers to its SONAME||$lib/soname/libdriver.so|ok|ok
+the first failure, breadth first||$lib/bfs/libdriver.so|missing-dependency:libgoneb.so|missing-dependency:libgoneb.so
+\$ORIGIN in the RPATH of the loading library||$lib/anc/libanc.so|ok|ok
+RPATH before LD_LIBRARY_PATH|LD_LIBRARY_PATH=$lib/text|$lib/rpath/librp.so|ok|ok
+RUNPATH after LD_LIBRARY_PATH|LD_LIBRARY_PATH=$lib/text|$lib/rpath/librun.so|not-a-library-dependency:libdep.so|not-a-library-dependency:libdep.so
+\$PLATFORM as glibc expands it ($platform)||$lib/plat/libdriver.so|ok|ok$hwcases$cached"
 
 column=4
 [ "${QUORBEL_DRIVER_MANAGER:-}" = iODBC ] && column=5
 export ODBCSYSINI=$work ODBCINSTINI=$work/odbcinst.ini
 [ "$column" = 4 ] && ODBCINSTINI=odbcinst.ini
-while IFS='|' read -r name path value words; do
+while IFS='|' read -r name environment value words; do
   word=$(cut -d'|' -f$((column - 3)) <<<"$words")
   { [ "$column" = 5 ] && printf '[ODBC Drivers]\nJudge=Installed\n\n'; printf '[Judge]\nDriver=%s\n' "$value"; } >odbcinst.ini
-  said=$(LD_LIBRARY_PATH=$path "$program" -b -c 2>/dev/null | cut -f2)
+  # shellcheck disable=SC2086 # the assignments are words
+  said=$(env $environment "$program" -b -c 2>/dev/null | cut -f2)
   if [ "$column" = 4 ]; then
-    verdict=$(LD_LIBRARY_PATH=$path isql -v -k "DRIVER={Judge};" </dev/null 2>&1)
+    verdict=$(env $environment isql -v -k "DRIVER={Judge};" </dev/null 2>&1)
   else
-    verdict=$(LD_LIBRARY_PATH=$path iodbctest "DRIVER={Judge}" </dev/null 2>&1)
+    verdict=$(env $environment iodbctest "DRIVER={Judge}" </dev/null 2>&1)
   fi
   loaded=no agrees=no
   grep -q IM004 <<<"$verdict" && loaded=yes

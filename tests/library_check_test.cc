@@ -116,6 +116,20 @@ std::string ld_cache(const std::vector<cache_entry>& entries, unsigned order = 2
   return old + bytes + strings;
 }
 
+// A cache of the old format alone: its entries, then their strings.
+std::string old_ld_cache(const std::vector<cache_entry>& entries) {
+  std::string bytes = "ld.so-1.7.0"s + std::string(5 + 12 * entries.size(), '\0'), strings;
+  put_word(&bytes, 12, entries.size(), 4, false);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    put_word(&bytes, 16 + 12 * i, entries[i].flags, 4, false);
+    put_word(&bytes, 20 + 12 * i, strings.size(), 4, false);
+    strings += entries[i].key + '\0';
+    put_word(&bytes, 24 + 12 * i, strings.size(), 4, false);
+    strings += entries[i].value + '\0';
+  }
+  return bytes + strings;
+}
+
 const unsigned dll = 0x2002, program = 0x0002;
 const int own_class = sizeof(void*) == 8 ? 2 : 1;
 const unsigned own_machine = program_arch() == arch_x64 ? 62 : 3;
@@ -267,6 +281,8 @@ TEST(CheckLibrary, SearchesAsTheDriverManagerAndItsLoaderDo) {
       {"no search by the loader", nullptr, {"/z"}, false, "missing", ""},
       {"a candidate of 4,095 characters", nullptr, {fits}, false, "ok", ""},
       {"a candidate of 4,096 characters", nullptr, {over}, false, "missing", ""},
+      {"LD_LIBRARY_PATH: a candidate of 4,095 characters", fits.c_str(), {}, true, "ok", ""},
+      {"LD_LIBRARY_PATH: a candidate of 4,096 characters", over.c_str(), {}, true, "missing", ""},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -293,6 +309,9 @@ TEST(LdCache, FindsANameAsTheLoaderDoes) {
   const uint64_t v3 = uint64_t{1} << 62 | 1;  // built for the second hwcaps name below
   const std::vector<cache_entry> numbered = {
       {0x303, "libz.so.10", "/10"}, {0x303, "libz.so.9", "/9"}, {0x303, "libz.so.1", "/1"}};
+  // In the loader's order, which puts a digit above any other character.
+  const std::vector<cache_entry> ordered = {{0x303, "lib2.so", "/2"}, {0x303, "lib1.so", "/1"}, {0x303, "libx.so", "/x"},
+                                            {0x303, "libb.so", "/b"}, {0x303, "liba.so", "/a"}};
   const struct {
     const char* name;
     std::string cache;
@@ -315,6 +334,10 @@ TEST(LdCache, FindsANameAsTheLoaderDoes) {
       {"a byte short of the entries claimed", ld_cache({{0x303, "a", "/a"}}, 2, 1) + std::string(18, '\0'), "a", x64, nullptr},
       {"behind the old format", ld_cache({{0x303, "a", "/a"}}, 2, 0, true), "a", x64, "/a"},
       {"only the old format", ld_cache({{0x303, "a", "/a"}}, 2, 0, true).substr(0, 40), "a", x64, nullptr},
+      {"a digit sorts after a letter", ld_cache(ordered), "lib1.so", x64, "/1"},
+      {"and a letter before a digit", ld_cache(ordered), "libb.so", x64, "/b"},
+      {"the first entry of a name, not the one the search meets", ld_cache({{0x303, "a", "/a0"}, {0x303, "a", "/a1"}, {0x303, "a", "/a2"}}), "a", x64, "/a0"},
+      {"only the old format, whole", old_ld_cache({{0x303, "liba.so", "/a"}, {0x303, "a", "/b"}}), "a", x64, "/b"},
       {"a hwcaps entry this processor takes",
        ld_cache({{0x303, "a", "/v3/a", v3}, {0x303, "a", "/a"}}) + "\xa1\x21\xa4\xea" "\1\0\0\0" "\1\0\0\0" "\0\0\0\0", "a", x64, "/a"},
   };
@@ -328,6 +351,7 @@ TEST(LdCache, FindsANameAsTheLoaderDoes) {
 
 TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
   const uint64_t needed = 1, soname = 14, rpath = 15, runpath = 29;
+  const std::string no_default_folders = "2048";
   const struct {
     const char* name;
     std::vector<std::pair<uint64_t, std::string>> root;
@@ -344,6 +368,10 @@ TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
       {"not a library", {{needed, "libt.so"}}, "not-a-library-dependency:libt.so"},
       {"loaded in the process by its SONAME", {{needed, "libc.so.6"}}, "ok"},
       {"a path in a token", {{needed, "$ORIGIN/sub/libs.so"}}, "ok"},
+      {"$ORIGIN_x is no token", {{runpath, "$ORIGIN_x"}, {needed, "libs.so"}}, "ok"},
+      {"only the cache holds it", {{needed, "libk.so"}}, "ok"},
+      {"-z nodefaultlib: not the default folders", {{flags_1, no_default_folders}, {needed, "libd.so"}}, "missing-dependency:libd.so"},
+      {"-z nodefaultlib: nor the cache", {{flags_1, no_default_folders}, {needed, "libk.so"}}, "missing-dependency:libk.so"},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -351,7 +379,11 @@ TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
                      {"/e/libd.so", own}, {"/r/sub/libs.so", own}, {"/p/libp.so", own},
                      {"/e/libmid.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libdeep.so"}})},
                      {"/p/libdeep.so", own}, {"/e/libo.so", other}, {"/e/libt.so", "text"},
-                     {"/run/libc.so", elf_header(own_class, 1, 3, own_machine, {{soname, "libc.so.6"}})}};
+                     {"/run/libc.so", elf_header(own_class, 1, 3, own_machine, {{soname, "libc.so.6"}})},
+                     {"$ORIGIN_x/libs.so", own}, {"/r_x/libs.so", "text"}, {"/k/libk.so", own},
+                     {"/cache", ld_cache({{0x303, "libk.so", "/k/libk.so"}})}};
+    fake_os.facts.cache = "/cache";
+    fake_os.facts.cache_flags[0] = 0x303;
     fake_os.facts.default_folders = "/e";
     fake_os.facts.loaded = "/run/libc.so\0";
     expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
@@ -373,17 +405,66 @@ TEST(CheckLibrary, FollowsWhatADllImportsAsWindowsDoes) {
       {"an API set", {"api-ms-win-core-synch-l1-2-0.dll"}, "ok"},
       {"a runtime installed side by side", {"MSVCR90.dll"}, "ok"},
       {"one that is not", {"msvcr80.dll"}, "missing-dependency:msvcr80.dll"},
+      {"in the current folder", {"c.dll"}, "ok"},
+      {"in PATH, split at ';' alone", {"p.dll"}, "ok"},
   };
   for (const auto& c : cases) {
     reset_fakes();
     fake_os.format = format_pe;
     fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports)}, {"C:\\drv\\b.dll", x64},
                      {"C:\\sys\\b.dll", "text"}, {"C:\\sys\\s.dll", x64}, {"C:\\drv\\o.dll", x86},
-                     {"C:\\sys\\o.dll", x64}};
+                     {"C:\\sys\\o.dll", x64}, {".\\c.dll", x64}, {"C:\\path\\p.dll", x64}};
     fake_os.facts.system_folder = "C:\\sys";
+    fake_os.facts.path = "C:\\path";
     fake_os.facts.side_by_side = "vc90.crt\0";
     if (program_arch() == arch_x64) expect_checks({{c.name, "C:\\drv\\a.dll", c.word, "C:\\drv\\a.dll"}});
   }
+}
+
+TEST(CheckLibrary, ChecksSymbolVersionsAsGlibcDoes) {
+  const uint64_t needed = 1, verneed = 0x6ffffffe, verdef = 0x6ffffffc;
+  const struct {
+    const char* name;
+    std::string need;  // what the library requires of libv.so
+    std::vector<std::pair<uint64_t, std::string>> libv;
+    std::string word;
+  } cases[] = {
+      {"defined", "libv.so V_2", {{verdef, "libv.so V_1 V_2"}}, "ok"},
+      {"not defined", "libv.so V_2", {{verdef, "libv.so V_1"}}, "missing-version:libv.so:V_2"},
+      {"a file that defines no versions", "libv.so V_2", {}, "ok"},
+      {"a weak requirement", "libv.so V_2/2", {{verdef, "libv.so V_1"}}, "ok"},
+      {"the base flag is not weak", "libv.so V_2/1", {{verdef, "libv.so V_1"}}, "missing-version:libv.so:V_2"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/r/root.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libv.so"}, {verneed, c.need}})},
+                     {"/e/libv.so", elf_header(own_class, 1, 3, own_machine, c.libv)}};
+    fake_os.facts.default_folders = "/e";
+    expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
+  }
+}
+
+TEST(CheckLibrary, RemembersAVerdictByTheFileAndItsFolder) {
+  reset_fakes();
+  const uint64_t needed = 1, runpath = 29;
+  fake_os.files = {{"/one/drv.so", elf_header(own_class, 1, 3, own_machine, {{runpath, "$ORIGIN/deps"}, {needed, "libx.so"}})},
+                   {"/one/deps/libx.so", own}};
+  fake_os.links = {{"/two/drv.so", "/one/drv.so"}};
+  forget_loaded_libraries();
+  for (const auto& [value, word] : {std::pair{"/one/drv.so", "ok"}, {"/two/drv.so", "missing-dependency:libx.so"}}) {
+    library_verdict verdict;
+    check_library(value, value, &verdict);
+    EXPECT_STREQ(verdict.word, word) << value;
+  }
+}
+
+TEST(CheckLibrary, SearchesDyldLibraryPathBeforeTheFallback) {
+  reset_fakes();
+  fake_os.format = format_macho;
+  fake_os.files = {{"/dy/x.dylib", macho(0x0100000C, 6)}, {"/fb/x.dylib", macho(0x01000007, 6)}};
+  fake_os.facts.library_path = "/dy";
+  fake_os.facts.default_folders = "/fb";
+  if (program_arch() == arch_x64) expect_checks({{"first found", "x.dylib", "mismatch:arm64", "/dy/x.dylib"}});
 }
 
 TEST(FindInFolders, TakesTheFirstReadableCandidateInOrder) {

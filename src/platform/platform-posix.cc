@@ -8,6 +8,9 @@
 #include <gnu/libc-version.h>
 #include <link.h>
 #include <sys/auxv.h>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 #endif
 #include <errno.h>
 #include <limits.h>
@@ -283,16 +286,46 @@ void platform_close_file(const platform_file& file) { close(static_cast<int>(fil
 bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }
 
 #ifdef __linux__
+// Whether this glibc still searches the legacy subfolders (tls, the
+// platform, hwcaps), which glibc 2.37 dropped.
+static bool glibc_searches_legacy_subfolders() {
+  int major = 0, minor = 0;
+  return sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) == 2 && (major < 2 || (major == 2 && minor < 37));
+}
+
+// The platform as glibc names it, for $PLATFORM and the legacy subfolders:
+// the kernel's, but for Intel processors that glibc renames after what they
+// can do.
+static const char* glibc_platform(const char* kernel_platform) {
+#if defined(__x86_64__)
+  if (!glibc_searches_legacy_subfolders() || !__builtin_cpu_is("intel")) return kernel_platform;
+  if (__builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512er")) {
+    if (__builtin_cpu_supports("avx512pf")) return "xeon_phi";
+  }
+  unsigned eax, ebx, ecx, edx;
+  const bool movbe = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_MOVBE);
+  const bool lzcnt = __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (ecx & bit_LZCNT);
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
+      __builtin_cpu_supports("bmi2") && lzcnt && movbe && __builtin_cpu_supports("popcnt"))
+    return "haswell";
+#endif
+  return kernel_platform;
+}
+
 // The subfolders glibc's loader tries in each folder it searches: the
 // glibc-hwcaps levels this processor supports, best first, then (before
-// glibc 2.37) the legacy ones built from "tls", the platform and, on
-// x86-64, its one hwcap, in the order glibc enumerates them.
+// glibc 2.37) the legacy ones: every combination of "tls", the platform
+// and the hwcaps glibc counts (on x86-64 those it reports in AT_HWCAP:
+// "avx512_1", "x86_64"), in the order glibc enumerates them.
 static const char* loader_subfolders(const char* platform) {
-  static char subfolders[1024];
+  static char subfolders[2048];
   size_t used = 0;
-  auto add = [&](const char* a, const char* b, const char* c) {
-    const int written = snprintf(subfolders + used, sizeof subfolders - used - 1, "%s%s%s", a, b, c);
-    if (written > 0 && used + static_cast<size_t>(written) + 2 < sizeof subfolders) used += static_cast<size_t>(written) + 1;
+  auto add = [&](const char* text) {
+    const size_t length = strlen(text);
+    if (used + length + 2 < sizeof subfolders) {
+      memcpy(subfolders + used, text, length + 1);
+      used += length + 1;
+    }
   };
 #if defined(__x86_64__)
   const bool v2 = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("sse3") &&
@@ -303,21 +336,32 @@ static const char* loader_subfolders(const char* platform) {
   const bool v4 = v3 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                   __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
                   __builtin_cpu_supports("avx512vl");
-  if (v4) add("glibc-hwcaps/x86-64-v4/", "", "");
-  if (v3) add("glibc-hwcaps/x86-64-v3/", "", "");
-  if (v2) add("glibc-hwcaps/x86-64-v2/", "", "");
-  const char* const hwcap = "x86_64/";
+  if (v4) add("glibc-hwcaps/x86-64-v4/");
+  if (v3) add("glibc-hwcaps/x86-64-v3/");
+  if (v2) add("glibc-hwcaps/x86-64-v2/");
+  // glibc's hwcap bits on x86-64: 2 is x86_64, 4 avx512_1; the higher bit
+  // names the outer folder.
+  const unsigned long hwcap = getauxval(AT_HWCAP);
+  const char* const hwcaps[] = {hwcap & 4 ? "avx512_1/" : "", hwcap & 2 ? "x86_64/" : ""};
 #else
-  const char* const hwcap = "";
+  const char* const hwcaps[] = {"", ""};
 #endif
-  int major = 0, minor = 0;
-  if (sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) == 2 && (major < 2 || (major == 2 && minor < 37))) {
+  if (glibc_searches_legacy_subfolders()) {
     char own[256] = "";
     if (platform && strlen(platform) + 2 < sizeof own) snprintf(own, sizeof own, "%s/", platform);
-    // Every subset of {tls, platform, hwcap}, the larger first.
-    for (int set = 7; set > 0; --set)
-      if (((set & 2) == 0 || own[0]) && ((set & 1) == 0 || hwcap[0]))
-        add(set & 4 ? "tls/" : "", set & 2 ? own : "", set & 1 ? hwcap : "");
+    // Each part a bit of the set, "tls" the highest: every set, the largest
+    // number first, a part left out where it has no value.
+    const char* const parts[] = {"tls/", own, hwcaps[0], hwcaps[1]};
+    for (int set = 15; set > 0; --set) {
+      char subfolder[512] = "";
+      bool usable = true;
+      for (int part = 0; part < 4; ++part) {
+        if ((set & (8 >> part)) == 0) continue;
+        usable = usable && parts[part][0];
+        strcat(subfolder, parts[part]);
+      }
+      if (usable) add(subfolder);
+    }
   }
   subfolders[used] = '\0';
   return subfolders;
@@ -362,7 +406,7 @@ const loader_facts& platform_loader_facts() {
   facts.cache_flags[0] = 0x0001, facts.cache_flags[1] = 0x0003;
 #endif
 #ifdef __linux__
-  facts.platform_token = reinterpret_cast<const char*>(getauxval(AT_PLATFORM));
+  facts.platform_token = glibc_platform(reinterpret_cast<const char*>(getauxval(AT_PLATFORM)));
   facts.subfolders = loader_subfolders(facts.platform_token);
   // The objects loaded so far, by path; the program itself has none.
   static char* loaded = nullptr;
