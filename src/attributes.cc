@@ -1,8 +1,6 @@
 #include "attributes.h"
 
-
-void print_attributes(const char* attributes, short length, bool list_is_whole,
-                      const line_writer& out) {
+void print_attributes(const char* attributes, short length, bool list_is_whole, const line_writer& out) {
   // A cut list ends at an entry boundary, closed by an empty entry; nothing
   // after that was written by the Driver Manager.
   const bool cut = !list_is_whole || length < 0 || length > attributes_capacity;

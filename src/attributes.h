@@ -10,5 +10,4 @@ constexpr int attributes_capacity = 1023;
 // Hands each entry to the writer: of a whole list, the entries within the
 // returned length; of a list that may be cut, those before its closing
 // empty entry.
-void print_attributes(const char* attributes, short length, bool list_is_whole,
-                      const line_writer& out);
+void print_attributes(const char* attributes, short length, bool list_is_whole, const line_writer& out);

@@ -17,7 +17,8 @@ static bool fill_window(binary_file* file, int which, uint64_t offset) {
   const uint64_t start = offset - offset % sizeof file->window[which];
   const uint64_t left = file->size - start;
   file->window_start[which] = start;
-  file->window_length[which] = left < sizeof file->window[which] ? static_cast<size_t>(left) : sizeof file->window[which];
+  file->window_length[which] =
+      left < sizeof file->window[which] ? static_cast<size_t>(left) : sizeof file->window[which];
   if (file->bytes) {
     memcpy(file->window[which], file->bytes + start, file->window_length[which]);
     return true;
@@ -80,8 +81,7 @@ bool read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, s
 }
 
 uint16_t get16(const binary_file& file, const unsigned char* at) {
-  return file.big_endian ? static_cast<uint16_t>(at[0] << 8 | at[1])
-                         : static_cast<uint16_t>(at[1] << 8 | at[0]);
+  return file.big_endian ? static_cast<uint16_t>(at[0] << 8 | at[1]) : static_cast<uint16_t>(at[1] << 8 | at[0]);
 }
 
 uint32_t get32(const binary_file& file, const unsigned char* at) {

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "driver_file.h"
-#include "version.h"
 #include "platform/platform.h"
+#include "version.h"
 
 void print_banner() {
   fputs("quorbel - list of installed ODBC drivers, ", stderr);
@@ -34,23 +34,12 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
     // As an unsigned byte: toupper is undefined for negative chars.
     switch (toupper(static_cast<unsigned char>(argument[1]))) {
       case '?':
-      case 'H':
-        return parse_help;
-      case 'A':
-        options->show_attributes = true;
-        break;
-      case 'B':
-        options->brief = true;
-        break;
-      case 'V':
-        options->show_version = true;
-        break;
-      case 'C':
-        options->check_library = true;
-        break;
-      case 'J':
-        options->json_lines = true;
-        break;
+      case 'H': return parse_help;
+      case 'A': options->show_attributes = true; break;
+      case 'B': options->brief = true; break;
+      case 'V': options->show_version = true; break;
+      case 'C': options->check_library = true; break;
+      case 'J': options->json_lines = true; break;
       default:
         printf("Bad argument %s. Ignored.\n", argument);
         bad_argument_seen = true;
@@ -64,20 +53,13 @@ int run_quorbel(int argc, char** argv) {
   print_banner();
   list_options options;
   // A directory too long for the buffer counts as absent, not as a cut path.
-  if (platform_read_environment("WINDIR", windows_dir, sizeof windows_dir) >= sizeof windows_dir)
-    windows_dir[0] = '\0';
+  if (platform_read_environment("WINDIR", windows_dir, sizeof windows_dir) >= sizeof windows_dir) windows_dir[0] = '\0';
 
   switch (parse_arguments(argc, argv, &options)) {
-    case parse_help:
-      print_usage();
-      return status_help_shown;
-    case parse_version:
-      fputs("quorbel " QUORBEL_VERSION "\n", stdout);
-      return status_help_shown;
-    case parse_bad_arguments:
-      return status_bad_argument;
-    case parse_run:
-      break;
+    case parse_help: print_usage(); return status_help_shown;
+    case parse_version: fputs("quorbel " QUORBEL_VERSION "\n", stdout); return status_help_shown;
+    case parse_bad_arguments: return status_bad_argument;
+    case parse_run: break;
   }
   int status = list_drivers(options);
   // A full disk or a closed stream shows only once the buffer is written

@@ -23,16 +23,15 @@ bool odbc_ok(SQLRETURN result) {
 // brings too, and with a length past the buffer; unixODBC keeps the length
 // in 16 bits, so that may also wrap to a negative or a small number. A whole
 // list closes right at its length.
-static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR* list,
-                          SQLSMALLINT length) {
+static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR* list, SQLSMALLINT length) {
   if (length < 0 || length > attributes_capacity) return false;
   if (static_cast<int16_t>(result) != SQL_SUCCESS && !description_cut) return false;
   return list[length] == '\0' && (length == 0 || list[length - 1] == '\0');
 }
 
 // Counts the drivers listed, and notes a library check that was not "ok".
-static int write_driver_lines(const list_options& options, int* listed_drivers, size_t* listed_bytes,
-                              bool* names_cut, bool* library_problems) {
+static int write_driver_lines(const list_options& options, int* listed_drivers, size_t* listed_bytes, bool* names_cut,
+                              bool* library_problems) {
   const line_writer& out = options.json_lines ? json_lines : tab_lines;
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
@@ -47,9 +46,8 @@ static int write_driver_lines(const list_options& options, int* listed_drivers, 
     // it was; cleared, it cannot show the previous driver's entries.
     memset(attributes, 0, sizeof attributes);
     description_length = 0;
-    const SQLRETURN result =
-        SQLDrivers(env_handle, direction, description, 255, &description_length, attributes,
-                   attributes_capacity, &attributes_length);
+    const SQLRETURN result = SQLDrivers(env_handle, direction, description, 255, &description_length, attributes,
+                                        attributes_capacity, &attributes_length);
     if (static_cast<int16_t>(result) == SQL_NO_DATA) return status_listed;
     if (!odbc_ok(result)) {
       fputs("ERROR: could not list drivers", stderr);
@@ -69,8 +67,7 @@ static int write_driver_lines(const list_options& options, int* listed_drivers, 
     library_verdict verdict;
     if (!options.brief || options.check_library)
       print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, &verdict);
-    if (!options.brief && options.show_attributes)
-      print_attributes(listed, attributes_length, whole, out);
+    if (!options.brief && options.show_attributes) print_attributes(listed, attributes_length, whole, out);
     if (options.check_library) {
       out.check(verdict.word, verdict.file);
       if (strcmp(verdict.word, "ok") != 0) *library_problems = true;
@@ -102,8 +99,8 @@ int list_drivers(const list_options& options) {
       // The drivers the Driver Manager leaves out cannot be checked at all.
       const int installed = platform_count_installed_drivers(listed_drivers, listed_bytes, names_cut);
       if (installed > listed_drivers) {
-        fprintf(stderr, "WARNING: the Driver Manager listed %d of the %d drivers in odbcinst.ini\n",
-                listed_drivers, installed);
+        fprintf(stderr, "WARNING: the Driver Manager listed %d of the %d drivers in odbcinst.ini\n", listed_drivers,
+                installed);
         library_problems = true;
       }
       if (library_problems) status = status_library_problem;

@@ -11,8 +11,15 @@ enum { class_32 = 1, class_64 = 2, little_endian = 1, big_endian = 2 };
 enum { osabi_sysv = 0, osabi_gnu = 3, type_exec = 2, type_dyn = 3 };
 enum { segment_load = 1, segment_dynamic = 2 };
 enum : uint64_t {
-  tag_needed = 1, tag_strtab = 5, tag_strsz = 10, tag_soname = 14, tag_rpath = 15, tag_runpath = 29,
-  tag_flags_1 = 0x6ffffffb, tag_verdef = 0x6ffffffc, tag_verneed = 0x6ffffffe,
+  tag_needed = 1,
+  tag_strtab = 5,
+  tag_strsz = 10,
+  tag_soname = 14,
+  tag_rpath = 15,
+  tag_runpath = 29,
+  tag_flags_1 = 0x6ffffffb,
+  tag_verdef = 0x6ffffffc,
+  tag_verneed = 0x6ffffffe,
 };
 enum : uint64_t { flag_no_default_folders = 0x800, flag_no_open = 0x40, flag_pie = 0x08000000 };
 // Bounds on what a hostile file can make the reader hold.
@@ -210,7 +217,7 @@ void read_elf_object(binary_file* file, loaded_object* object) {
   object->state = object_not_a_library;
   // The identification first, in the order glibc tests it: another class
   // is passed over, every other difference refused.
-  if (!read_bytes(file, 0, header, header_size) || memcmp(header, "\x7F" "ELF", 4) != 0) return;
+  if (!read_bytes(file, 0, header, header_size) || memcmp(header, "\177ELF", 4) != 0) return;
   const int elf_class = header[4], byte_order = header[5];
   file->big_endian = byte_order == big_endian;
   // Every architecture this tool is built for is little-endian.
@@ -259,7 +266,6 @@ void read_elf_object(binary_file* file, loaded_object* object) {
     }
   }
   free(headers);
-  if (!ok || elf.load_count == 0 || !has_dynamic || !read_dynamic(&elf, dynamic_address, dynamic_size, object))
-    return;
+  if (!ok || elf.load_count == 0 || !has_dynamic || !read_dynamic(&elf, dynamic_address, dynamic_size, object)) return;
   object->state = object_loadable;
 }

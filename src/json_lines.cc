@@ -132,5 +132,4 @@ static void json_end() {
   fputs("}\n", stdout);
 }
 
-const line_writer json_lines = {json_description, json_library, json_version,
-                                json_attribute,   json_check,   json_end};
+const line_writer json_lines = {json_description, json_library, json_version, json_attribute, json_check, json_end};

@@ -8,8 +8,8 @@ namespace {
 // The current format: a header of 48 bytes (magic and version, the count
 // of entries at 20, flags at 28 whose low bits tell the byte order, the
 // offset of an extension directory at 32), then entries of 24 (flags, key,
-// value, an unused word, hwcaps), string offsets from the header's start. An older format (entries of 12, strings after them) may come
-// first, the current one following it at the next multiple of 8.
+// value, an unused word, hwcaps), string offsets from the header's start. An older format (entries of 12, strings after
+// them) may come first, the current one following it at the next multiple of 8.
 const char old_magic[] = "ld.so-1.7.0";
 const char new_magic[] = "glibc-ld.so.cache1.1";
 enum { old_header = 16, old_entry = 12, new_header = 48, new_entry = 24 };
@@ -63,7 +63,7 @@ const char* string_at(const cache_table& table, uint32_t offset) {
   const unsigned char* text = table.strings + offset;
   if (text < table.bytes || text >= table.bytes + table.size) return nullptr;
   return memchr(text, '\0', static_cast<size_t>(table.bytes + table.size - text)) ? reinterpret_cast<const char*>(text)
-                                                                                   : nullptr;
+                                                                                  : nullptr;
 }
 
 // How good an entry built for a glibc-hwcaps subfolder is: its subfolder's

@@ -11,5 +11,5 @@
 // (the names of hwcaps, NUL-separated, closed by an empty one, best first).
 // Writes the path of the library it would try to path (cap bytes): false
 // when there is none.
-bool ld_cache_lookup(const unsigned char* cache, size_t size, const char* name,
-                     const unsigned accepted[2], const char* hwcaps, char* path, size_t cap);
+bool ld_cache_lookup(const unsigned char* cache, size_t size, const char* name, const unsigned accepted[2],
+                     const char* hwcaps, char* path, size_t cap);

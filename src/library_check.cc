@@ -33,8 +33,8 @@ void check_library(const char* value, const char* expanded, library_verdict* ver
   }
 }
 
-size_t find_in_folders(const char* name, const char* const* folder_lists, size_t list_count,
-                       file_readable readable, char* found, size_t cap) {
+size_t find_in_folders(const char* name, const char* const* folder_lists, size_t list_count, file_readable readable,
+                       char* found, size_t cap) {
   const size_t name_length = strlen(name);
   for (size_t list = 0; list < list_count; ++list) {
     for (const char* entry = folder_lists[list]; entry && *entry;) {

@@ -38,8 +38,8 @@ typedef bool (*file_readable)(const char* path);
 // separated by ':', empty ones dropped; a null or empty list is passed
 // over. Writes the first readable candidate to found and returns its
 // length; 0 when there is none.
-size_t find_in_folders(const char* name, const char* const* folder_lists, size_t list_count,
-                       file_readable readable, char* found, size_t cap);
+size_t find_in_folders(const char* name, const char* const* folder_lists, size_t list_count, file_readable readable,
+                       char* found, size_t cap);
 
 // The loader's model, behind the check.
 

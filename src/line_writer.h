@@ -29,8 +29,7 @@ extern const line_writer json_lines;
 
 // The product version as both forms write it: major.minor.build.revision,
 // the last three at least two digits wide. buffer holds 24 bytes.
-void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build,
-                            unsigned revision);
+void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build, unsigned revision);
 
 // Writes text as the inside of a JSON string: characters the platform's
 // text encoding decodes are written in UTF-8, quote, backslash and control

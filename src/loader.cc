@@ -167,14 +167,15 @@ void folder_of(const char* path, char slash, char* folder, size_t cap) {
 // each, first in every subfolder the loader tries (null: none), then in
 // the folder itself. An empty folder is the current one where
 // empty_is_current, else dropped.
-search_end try_folders(search* s, const char* list, const char* separators, const char* origin,
-                       const char* subfolders, char slash, bool empty_is_current) {
+search_end try_folders(search* s, const char* list, const char* separators, const char* origin, const char* subfolders,
+                       char slash, bool empty_is_current) {
   char folder[path_capacity], candidate[path_capacity];
   for (const char* element = list; element;) {
     const size_t length = strcspn(element, separators);
     const char* next = element[length] ? element + length + 1 : nullptr;
     // Room is left for the separator added below.
-    const bool usable = length > 0 ? expand_tokens(element, length, origin, folder, sizeof folder - 1) : empty_is_current;
+    const bool usable =
+        length > 0 ? expand_tokens(element, length, origin, folder, sizeof folder - 1) : empty_is_current;
     element = next;
     if (!usable) continue;
     if (length == 0) folder[0] = '\0';
@@ -183,7 +184,8 @@ search_end try_folders(search* s, const char* list, const char* separators, cons
     while (folder_length > 1 && folder[folder_length - 1] == slash) --folder_length;
     if (folder_length > 0 && folder[folder_length - 1] != slash) folder[folder_length++] = slash;
     folder[folder_length] = '\0';
-    for (const char* sub = subfolders && *subfolders ? subfolders : ""; sub; sub = *sub ? sub + strlen(sub) + 1 : nullptr) {
+    for (const char* sub = subfolders && *subfolders ? subfolders : ""; sub;
+         sub = *sub ? sub + strlen(sub) + 1 : nullptr) {
       const size_t sub_length = strlen(sub);
       if (folder_length + sub_length + strlen(s->name) >= sizeof candidate) continue;
       memcpy(candidate, folder, folder_length);

@@ -49,8 +49,8 @@ search_end try_candidate(search* s, const char* path, bool searching = true);
 // an empty one; null: none), then in the folder itself. $ORIGIN stands for
 // origin. An empty folder is the current one where empty_is_current, else
 // it is dropped.
-search_end try_folders(search* s, const char* list, const char* separators, const char* origin,
-                       const char* subfolders, char slash, bool empty_is_current);
+search_end try_folders(search* s, const char* list, const char* separators, const char* origin, const char* subfolders,
+                       char slash, bool empty_is_current);
 
 // The folder of a path: "." for a bare name, "/" for the root.
 void folder_of(const char* path, char slash, char* folder, size_t cap);

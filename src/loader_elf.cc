@@ -134,5 +134,5 @@ void forget() {
 
 }  // namespace
 
-const loader_rules glibc_loader = {read_elf_object, '/', false, is_path, nullptr, nullptr,
-                                   elf_search, check_versions, forget};
+const loader_rules glibc_loader = {read_elf_object, '/',        false,          is_path, nullptr,
+                                   nullptr,         elf_search, check_versions, forget};

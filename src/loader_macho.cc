@@ -20,5 +20,5 @@ void forget() {}
 
 }  // namespace
 
-const loader_rules dyld_loader = {read_macho_object, '/', false, is_path, nullptr, nullptr,
-                                  search_folders, nullptr, forget};
+const loader_rules dyld_loader = {read_macho_object, '/',     false, is_path, nullptr, nullptr,
+                                  search_folders,    nullptr, forget};

@@ -40,15 +40,16 @@ bool resolved_without_file(const char* name) {
     const char* name;
     const char* assembly;
   } runtimes[] = {
-      {"msvcr80.dll", "vc80.crt"}, {"msvcp80.dll", "vc80.crt"}, {"msvcm80.dll", "vc80.crt"},
-      {"msvcr90.dll", "vc90.crt"}, {"msvcp90.dll", "vc90.crt"}, {"msvcm90.dll", "vc90.crt"},
-      {"atl80.dll", "vc80.atl"},   {"atl90.dll", "vc90.atl"},   {"mfc80.dll", "vc80.mfc"},
-      {"mfc80u.dll", "vc80.mfc"},  {"mfc90.dll", "vc90.mfc"},   {"mfc90u.dll", "vc90.mfc"},
+      {"msvcr80.dll", "vc80.crt"},  {"msvcp80.dll", "vc80.crt"},    {"msvcm80.dll", "vc80.crt"},
+      {"msvcr90.dll", "vc90.crt"},  {"msvcp90.dll", "vc90.crt"},    {"msvcm90.dll", "vc90.crt"},
+      {"atl80.dll", "vc80.atl"},    {"atl90.dll", "vc90.atl"},      {"mfc80.dll", "vc80.mfc"},
+      {"mfc80u.dll", "vc80.mfc"},   {"mfc90.dll", "vc90.mfc"},      {"mfc90u.dll", "vc90.mfc"},
       {"vcomp.dll", "vc80.openmp"}, {"vcomp90.dll", "vc90.openmp"},
   };
   for (const auto& runtime : runtimes) {
     if (!same_module(name, runtime.name)) continue;
-    for (const char* installed = platform_loader_facts().side_by_side; installed && *installed; installed += strlen(installed) + 1)
+    for (const char* installed = platform_loader_facts().side_by_side; installed && *installed;
+         installed += strlen(installed) + 1)
       if (strcmp(installed, runtime.assembly) == 0) return true;
   }
   return false;
@@ -65,5 +66,5 @@ void forget() {}
 
 }  // namespace
 
-const loader_rules windows_loader = {read_pe_object, '\\', true, is_path, spell, resolved_without_file,
-                                     pe_search, nullptr, forget};
+const loader_rules windows_loader = {read_pe_object,        '\\',      true,    is_path, spell,
+                                     resolved_without_file, pe_search, nullptr, forget};

@@ -15,7 +15,9 @@ library_arch pe_arch(unsigned machine) {
     case 0x014C: return arch_x86;
     case 0x8664: return arch_x64;
     case 0xAA64: return arch_arm64;
-    case 0x01C0: case 0x01C2: case 0x01C4: return arch_arm;
+    case 0x01C0:
+    case 0x01C2:
+    case 0x01C4: return arch_arm;
   }
   return arch_other;
 }
@@ -26,8 +28,7 @@ struct section {
 
 // The file offset of a relative virtual address, and where the file's part
 // of its section ends; false when no section holds it in the file.
-bool file_offset(const section* sections, unsigned count, uint32_t address, uint64_t* offset,
-                 uint64_t* end) {
+bool file_offset(const section* sections, unsigned count, uint32_t address, uint64_t* offset, uint64_t* end) {
   for (unsigned i = 0; i < count; ++i) {
     const section& s = sections[i];
     if (address < s.address || address - s.address >= s.file_size) continue;
@@ -56,8 +57,7 @@ void read_pe_object(binary_file* file, loaded_object* object) {
   object->arch = pe_arch(machine);
   const bool wide = object->arch == arch_x64 || object->arch == arch_arm64;
   const size_t fixed = wide ? 112 : 96;
-  if (optional_size < fixed || section_count > max_sections ||
-      !read_bytes(file, nt_at + 24, nt + 24, fixed) ||
+  if (optional_size < fixed || section_count > max_sections || !read_bytes(file, nt_at + 24, nt + 24, fixed) ||
       (object->arch != arch_other && get16(*file, nt + 24) != (wide ? magic_pe32_plus : magic_pe32)))
     return;
   section sections[max_sections];

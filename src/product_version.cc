@@ -25,9 +25,8 @@ void print_product_version(const char* path, const line_writer& out) {
 
   const void* record = nullptr;
   size_t record_size = 0;
-  if (platform_read_version(path, size, block) &&
-      platform_find_version_record(block, &record, &record_size) && record &&
-      record_size >= fixed_record_size && record_word(record, 0) == fixed_record_signature) {
+  if (platform_read_version(path, size, block) && platform_find_version_record(block, &record, &record_size) &&
+      record && record_size >= fixed_record_size && record_word(record, 0) == fixed_record_signature) {
     const uint32_t high = record_word(record, 4);
     const uint32_t low = record_word(record, 5);
     out.version(high >> 16, high & 0xFFFFu, low >> 16, low & 0xFFFFu);

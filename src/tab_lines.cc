@@ -2,8 +2,7 @@
 
 #include "line_writer.h"
 
-void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build,
-                            unsigned revision) {
+void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build, unsigned revision) {
   snprintf(buffer, 24, "%u.%02u.%02u.%02u", major, minor, build, revision);
 }
 
@@ -34,5 +33,4 @@ static void tab_check(const char* word, const char*) {
 
 static void tab_end() { fputc('\n', stdout); }
 
-const line_writer tab_lines = {tab_description, tab_library, tab_version,
-                               tab_attribute,   tab_check,   tab_end};
+const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_attribute, tab_check, tab_end};

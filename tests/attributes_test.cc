@@ -37,7 +37,7 @@ std::string tabbed(const std::string& list) {
 
 TEST(PrintAttributes, WritesEachEntryWithinTheLength) {
   const std::string long_piece(600, 'x');
-  const std::string full = entries_of('k', 140);  // 140 entries, about 900 bytes
+  const std::string full = entries_of('k', 140);             // 140 entries, about 900 bytes
   const std::string filled = std::string(1021, 'f') + '\0';  // ends at the last byte
   const attributes_case cases[] = {
       {"two entries", "A=1\0B=2\0\0"s, 8, "\tA=1\tB=2"},
@@ -53,10 +53,9 @@ TEST(PrintAttributes, WritesEachEntryWithinTheLength) {
       {"list cut at an entry boundary", full + '\0', 3000, tabbed(full)},
       {"cut list filling the buffer", filled, 1500, "\t" + std::string(1021, 'f')},
       {"cut list never read past 1023 bytes", std::string(1023, 'g') + "Z", 2000, ""},
-      {"whole list of exactly 1023 bytes, an empty entry inside",
-       "A=1\0\0"s + std::string(1017, 'b') + '\0', 1023, "\tA=1\t\t" + std::string(1017, 'b')},
-      {"cut list whose byte 1023 would close an entry",
-       "A=1\0"s + std::string(1019, 'g') + '\0', 2000, "\tA=1"},
+      {"whole list of exactly 1023 bytes, an empty entry inside", "A=1\0\0"s + std::string(1017, 'b') + '\0', 1023,
+       "\tA=1\t\t" + std::string(1017, 'b')},
+      {"cut list whose byte 1023 would close an entry", "A=1\0"s + std::string(1019, 'g') + '\0', 2000, "\tA=1"},
       {"wrapped length within the buffer", "A=1\0B=2\0C=3\0\0"s, 4, "\tA=1\tB=2\tC=3", false},
       {"wrapped length 0", "A=1\0\0"s, 0, "\tA=1", false},
   };

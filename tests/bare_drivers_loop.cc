@@ -16,8 +16,8 @@ int main() {
   SQLSMALLINT description_length = 0;
   SQLSMALLINT attributes_length = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  while (SQL_SUCCEEDED(SQLDrivers(environment, direction, description, 255, &description_length,
-                                  attributes, 1023, &attributes_length))) {
+  while (SQL_SUCCEEDED(SQLDrivers(environment, direction, description, 255, &description_length, attributes, 1023,
+                                  &attributes_length))) {
     direction = SQL_FETCH_NEXT;
   }
   SQLFreeHandle(SQL_HANDLE_ENV, environment);

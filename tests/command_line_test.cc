@@ -12,8 +12,8 @@
 
 namespace {
 
-const std::string banner = std::string("quorbel - list of installed ODBC drivers, ") +
-                           (sizeof(void*) == 8 ? "64 bit:\n" : "32 bit:\n");
+const std::string banner =
+    std::string("quorbel - list of installed ODBC drivers, ") + (sizeof(void*) == 8 ? "64 bit:\n" : "32 bit:\n");
 const std::string usage =
     "quorbel [-b] [-a] [-v]\n"
     "  -b - brief mode, data source name without driver name\n"
@@ -33,9 +33,7 @@ run_result run(std::vector<std::string> arguments) {
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
   run_result result;
-  result.written = capture([&] {
-    result.status = run_quorbel(static_cast<int>(arguments.size()), argv.data());
-  });
+  result.written = capture([&] { result.status = run_quorbel(static_cast<int>(arguments.size()), argv.data()); });
   return result;
 }
 
@@ -79,8 +77,7 @@ TEST_F(RunQuorbel, ArgumentsDecideTheRun) {
       {{"-%s%n%d"}, "Bad argument -%s%n%d. Ignored.\n", "", 128},
       {{"-\xe1"}, "Bad argument -\xe1. Ignored.\n", "", 128},
       {{"/\xff"}, "Bad argument /\xff. Ignored.\n", "", 128},
-      {{"-\xc1x", "-\xe8"}, "Bad argument -\xc1x. Ignored.\nBad argument -\xe8. Ignored.\n", "",
-       128},
+      {{"-\xc1x", "-\xe8"}, "Bad argument -\xc1x. Ignored.\nBad argument -\xe8. Ignored.\n", "", 128},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -100,13 +97,10 @@ TEST(ParseArguments, OptionsOnlyEverSetFlags) {
     std::vector<const char*> arguments;
     bool brief, show_attributes, show_version, check_library = false;
   } cases[] = {
-      {{"-c"}, false, false, false, true},  {{"/C"}, false, false, false, true},
-      {{"-check"}, false, false, false, true},
-      {{"-v"}, false, false, true},       {{"-V"}, false, false, true},
-      {{"/v"}, false, false, true},       {{"/V"}, false, false, true},
-      {{"-verbose"}, false, false, true}, {{"-bav"}, true, false, false},
-      {{"-b", "-b"}, true, false, false}, {{"-a", "/A"}, false, true, false},
-      {{"-a", "-v", "/b"}, true, true, true},
+      {{"-c"}, false, false, false, true}, {{"/C"}, false, false, false, true}, {{"-check"}, false, false, false, true},
+      {{"-v"}, false, false, true},        {{"-V"}, false, false, true},        {{"/v"}, false, false, true},
+      {{"/V"}, false, false, true},        {{"-verbose"}, false, false, true},  {{"-bav"}, true, false, false},
+      {{"-b", "-b"}, true, false, false},  {{"-a", "/A"}, false, true, false},  {{"-a", "-v", "/b"}, true, true, true},
   };
   for (const auto& c : cases) {
     std::vector<char*> argv{const_cast<char*>("quorbel")};

@@ -84,10 +84,7 @@ TEST_F(DriverFile, LongValuesAndPathsAreWrittenWhole) {
        std::string(259, 'w'),
        {"%WINDIR%" + std::string(500, 'v')},
        std::string(259, 'w') + std::string(500, 'v')},
-      {"value grows between reads",
-       "",
-       {std::string(300, 'a'), std::string(400, 'b')},
-       std::string(400, 'b')},
+      {"value grows between reads", "", {std::string(300, 'a'), std::string(400, 'b')}, std::string(400, 'b')},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -103,9 +100,9 @@ TEST_F(DriverFile, ProductVersionFollowsThePath) {
     uint16_t major, minor, build, revision;
     const char* field;
   } cases[] = {
-      {3, 520, 12, 0, "\t3.520.12.00"},   {6, 1, 76, 5, "\t6.01.76.05"},
-      {10, 0, 0, 1, "\t10.00.00.01"},     {1, 100, 1000, 65535, "\t1.100.1000.65535"},
-      {0, 0, 0, 0, "\t0.00.00.00"},       {65535, 9, 10, 99, "\t65535.09.10.99"},
+      {3, 520, 12, 0, "\t3.520.12.00"}, {6, 1, 76, 5, "\t6.01.76.05"},
+      {10, 0, 0, 1, "\t10.00.00.01"},   {1, 100, 1000, 65535, "\t1.100.1000.65535"},
+      {0, 0, 0, 0, "\t0.00.00.00"},     {65535, 9, 10, 99, "\t65535.09.10.99"},
   };
   for (const auto& c : cases) {
     reset_fakes();

@@ -30,9 +30,8 @@ TEST(OdbcOk, AcceptsOnlyTheTwoSuccessCodes) {
     SQLRETURN code;
     bool ok;
   } cases[] = {
-      {SQL_SUCCESS, true},    {SQL_SUCCESS_WITH_INFO, true}, {SQL_NO_DATA, false},
-      {SQL_ERROR, false},     {SQL_INVALID_HANDLE, false},   {SQL_STILL_EXECUTING, false},
-      {SQL_NEED_DATA, false},
+      {SQL_SUCCESS, true},         {SQL_SUCCESS_WITH_INFO, true}, {SQL_NO_DATA, false},   {SQL_ERROR, false},
+      {SQL_INVALID_HANDLE, false}, {SQL_STILL_EXECUTING, false},  {SQL_NEED_DATA, false},
   };
   for (const auto& c : cases) EXPECT_EQ(odbc_ok(c.code), c.ok) << c.code;
 }
@@ -87,8 +86,7 @@ TEST_F(ListDrivers, FetchesFirstThenNextWithTheBufferSizes) {
   const captured written = list();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(written.out, "One\nTwo %s\n");
-  EXPECT_EQ(fake_dm.directions,
-            (std::vector<SQLUSMALLINT>{SQL_FETCH_FIRST, SQL_FETCH_NEXT, SQL_FETCH_NEXT}));
+  EXPECT_EQ(fake_dm.directions, (std::vector<SQLUSMALLINT>{SQL_FETCH_FIRST, SQL_FETCH_NEXT, SQL_FETCH_NEXT}));
   EXPECT_EQ(fake_dm.description_capacities, std::vector<SQLSMALLINT>(3, 255));
   EXPECT_EQ(fake_dm.attributes_capacities, std::vector<SQLSMALLINT>(3, 1023));
   EXPECT_EQ(fake_dm.free_calls, 1);
@@ -154,7 +152,8 @@ TEST_F(ListDrivers, LineFieldsFollowTheOptions) {
        {false, true, true},
        "Sample\tC:\\WINDOWS\\system32\\sample.dll\t1.02.30.04\tA=1\tB=2\n"},
       {"brief wins", {true, true, true}, "Sample\n"},
-      {"check last", {false, true, true, true},
+      {"check last",
+       {false, true, true, true},
        "Sample\tC:\\WINDOWS\\system32\\sample.dll\t1.02.30.04\tA=1\tB=2\tmissing\n"},
       {"brief with check", {true, true, true, true}, "Sample\tmissing\n"},
   };
@@ -183,7 +182,11 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
       {"one missing", {"/ok.so", "/gone.so"}, -1, SQL_NO_DATA, 16, ""},
       {"no settings", {"/ok.so", ""}, -1, SQL_NO_DATA, 16, ""},
       {"all listed", {"/ok.so", "/ok.so"}, 2, SQL_NO_DATA, 0, ""},
-      {"more installed than listed", {"/ok.so", "/ok.so"}, 3, SQL_NO_DATA, 16,
+      {"more installed than listed",
+       {"/ok.so", "/ok.so"},
+       3,
+       SQL_NO_DATA,
+       16,
        "WARNING: the Driver Manager listed 2 of the 3 drivers in odbcinst.ini\n"},
       {"listing failed", {"/ok.so", "/gone.so"}, 3, SQL_ERROR, 8, "ERROR: could not list drivers"},
       {"more installed, without -c", {"/ok.so", "/ok.so"}, 3, SQL_NO_DATA, 0, "", false},
@@ -192,8 +195,7 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
   };
   for (const auto& c : cases) {
     reset_fakes();
-    fake_os.files["/ok.so"] =
-        program_arch() == arch_x64 ? elf_header(2, 1, 3, 62) : elf_header(1, 1, 3, 3);
+    fake_os.files["/ok.so"] = program_arch() == arch_x64 ? elf_header(2, 1, 3, 62) : elf_header(1, 1, 3, 3);
     for (size_t i = 0; i < c.libraries.size(); ++i) {
       const std::string name = "D" + std::to_string(i);
       fake_dm.drivers.push_back({name, "", 0, SQL_SUCCESS});
@@ -227,8 +229,7 @@ TEST_F(ListDrivers, OnlyAWholeListOfThisDriverStandsForItsSettings) {
 TEST_F(ListDrivers, AttributesOfAnEarlierDriverNeverShow) {
   // The second list is cut and not closed; only what the Driver Manager
   // wrote for that driver may appear.
-  fake_dm.drivers = {{"First", "A=1\0B=2\0\0"s, 8, SQL_SUCCESS},
-                     {"Second", "C=3\0"s, 1500, SQL_SUCCESS_WITH_INFO}};
+  fake_dm.drivers = {{"First", "A=1\0B=2\0\0"s, 8, SQL_SUCCESS}, {"Second", "C=3\0"s, 1500, SQL_SUCCESS_WITH_INFO}};
   EXPECT_EQ(list({false, true, false}).out, "First\tA=1\tB=2\nSecond\tC=3\n");
 }
 

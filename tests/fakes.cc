@@ -23,8 +23,7 @@ void fake_driver_key(const std::string& description, const std::string& value) {
   fake_os.keys[description] = {fake_registry_value{value, true}};
 }
 
-std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t build,
-                                     uint16_t revision) {
+std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t build, uint16_t revision) {
   std::vector<uint32_t> record(13, 0);
   record[0] = 0xFEEF04BDu;
   record[1] = 0x00010000u;
@@ -70,7 +69,7 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
     strings += text + '\0';
     return strings.size() - text.size() - 1;
   };
-  bytes.replace(0, 4, "\x7F" "ELF");
+  bytes.replace(0, 4, "\177ELF");
   bytes[4] = static_cast<char>(elf_class), bytes[5] = static_cast<char>(order), bytes[6] = 1;
   put(16, type, 2), put(18, machine, 2), put(20, 1, 4);
   put(wide ? 32 : 28, header, word), put(wide ? 54 : 42, entry, 2), put(wide ? 56 : 44, 2, 2);
@@ -78,7 +77,11 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
   for (const auto& [tag, text] : dynamic) {
     const bool is_string = tag == 1 || tag == 14 || tag == 15 || tag == 29;
     const bool need = tag == 0x6ffffffe, definition = tag == 0x6ffffffc;
-    put(at, tag, word), put(at + word, is_string ? add_string(text) : need || definition ? tables_at + tables.size() : std::stoull(text), word);
+    put(at, tag, word), put(at + word,
+                            is_string            ? add_string(text)
+                            : need || definition ? tables_at + tables.size()
+                                                 : std::stoull(text),
+                            word);
     at += 2 * word;
     std::istringstream words(text);
     std::string name;
@@ -86,7 +89,8 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
     // Verdaux a version.
     if (need && words >> name) {
       tables.resize(tables.size() + 16);
-      put_table(tables.size() - 16, 1, 2), put_table(tables.size() - 12, add_string(name), 4), put_table(tables.size() - 8, 16, 4);
+      put_table(tables.size() - 16, 1, 2), put_table(tables.size() - 12, add_string(name), 4),
+          put_table(tables.size() - 8, 16, 4);
     }
     for (size_t count = 0, first = tables.size(); (need || definition) && words >> name; ++count) {
       const size_t slash = name.find('/');
@@ -96,7 +100,9 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
       tables.resize(tables.size() + (need ? 16 : 28));
       const size_t item = tables.size() - (need ? 16 : 28);
       if (need) put_table(first - 14, count + 1, 2), put_table(item, elf_hash(name), 4), put_table(item + 4, flags, 2);
-      else put_table(item, 1, 2), put_table(item + 4, count + 1, 2), put_table(item + 6, 1, 2), put_table(item + 8, elf_hash(name), 4), put_table(item + 12, 20, 4);
+      else
+        put_table(item, 1, 2), put_table(item + 4, count + 1, 2), put_table(item + 6, 1, 2),
+            put_table(item + 8, elf_hash(name), 4), put_table(item + 12, 20, 4);
       put_table(item + (need ? 8 : 20), add_string(name), 4);
     }
   }
@@ -133,9 +139,8 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT, SQLHANDLE) {
   return SQL_SUCCESS;
 }
 
-SQLRETURN SQL_API SQLDrivers(SQLHENV, SQLUSMALLINT direction, SQLCHAR* description,
-                             SQLSMALLINT description_capacity, SQLSMALLINT* description_length,
-                             SQLCHAR* attributes, SQLSMALLINT attributes_capacity,
+SQLRETURN SQL_API SQLDrivers(SQLHENV, SQLUSMALLINT direction, SQLCHAR* description, SQLSMALLINT description_capacity,
+                             SQLSMALLINT* description_length, SQLCHAR* attributes, SQLSMALLINT attributes_capacity,
                              SQLSMALLINT* attributes_length) {
   const size_t call = fake_dm.directions.size();
   fake_dm.directions.push_back(direction);
@@ -144,8 +149,7 @@ SQLRETURN SQL_API SQLDrivers(SQLHENV, SQLUSMALLINT direction, SQLCHAR* descripti
   if (call >= fake_dm.drivers.size()) return fake_dm.end_result;
 
   const fake_driver& driver = fake_dm.drivers[call];
-  const size_t copied =
-      std::min(driver.description.size(), static_cast<size_t>(description_capacity - 1));
+  const size_t copied = std::min(driver.description.size(), static_cast<size_t>(description_capacity - 1));
   memcpy(description, driver.description.data(), copied);
   description[copied] = '\0';
   *description_length = static_cast<SQLSMALLINT>(driver.description.size());
@@ -166,8 +170,7 @@ size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   return value.size();
 }
 
-bool platform_open_driver_key(const char* description, const char* listed_settings,
-                              driver_key* key) {
+bool platform_open_driver_key(const char* description, const char* listed_settings, driver_key* key) {
   fake_os.listed_settings.push_back(listed_settings ? listed_settings : "(none)");
   if (!description) return false;
   auto found = fake_os.keys.find(description);

@@ -94,5 +94,4 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
 
 // The fixed version record carrying this product version (and another file
 // version, which must never show).
-std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t build,
-                                     uint16_t revision);
+std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t build, uint16_t revision);

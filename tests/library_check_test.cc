@@ -38,9 +38,9 @@ std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 
     put16(&bytes, pe_offset + 24, magic ? magic : wide ? 0x20B : 0x10B, false);
     put_word(&bytes, pe_offset + 24 + (wide ? 108 : 92), 16, 4, false);
     if (!imports.empty()) put_word(&bytes, pe_offset + 24 + (wide ? 120 : 104), 0x1000, 4, false);
-    put_word(&bytes, sections + 8, data.size(), 4, false);   // its size in memory
-    put_word(&bytes, sections + 12, 0x1000, 4, false);       // its address
-    put_word(&bytes, sections + 16, data.size(), 4, false);  // its size in the file
+    put_word(&bytes, sections + 8, data.size(), 4, false);     // its size in memory
+    put_word(&bytes, sections + 12, 0x1000, 4, false);         // its address
+    put_word(&bytes, sections + 16, data.size(), 4, false);    // its size in the file
     put_word(&bytes, sections + 20, sections + 40, 4, false);  // where it is
     bytes += data;
   }
@@ -158,7 +158,8 @@ TEST(ClassifyLibrary, ReadsOnlyWhatTheHeadersSay) {
       {"PE offset beyond the file", pe(0x8664, dll, 0xFFFFFFF0u), format_pe, false, arch_other},
       {"PE cut inside the DOS header", pe(0x8664, dll, 0x80, 63), format_pe, false, arch_other},
       {"PE cut inside the COFF header", pe(0x8664, dll, 0x80, 0x80 + 23), format_pe, false, arch_other},
-      {"PE section data one byte past the end", pe(0x8664, dll, 0x80, 0x80 + 24 + 240 + 40 + 15), format_pe, false, arch_other},
+      {"PE section data one byte past the end", pe(0x8664, dll, 0x80, 0x80 + 24 + 240 + 40 + 15), format_pe, false,
+       arch_other},
       {"PE x64 with a 32-bit optional header", pe(0x8664, dll, 0x80, 0, 0x10B), format_pe, false, arch_other},
       {"ELF taken for PE", elf(2, 1, 3, 62), format_pe, false, arch_other},
       {"ELF x86-64 shared object", elf(2, 1, 3, 62), format_elf, true, arch_x64},
@@ -184,17 +185,22 @@ TEST(ClassifyLibrary, ReadsOnlyWhatTheHeadersSay) {
       {"identification version 0", patched(own, 6, 0), format_elf, false, arch_other},
       {"padding not zero", patched(own, 15, 1), format_elf, false, arch_other},
       {"file version 2", patched(own, 20, 2), format_elf, false, arch_other},
-      {"program header entries a byte short", patched(own, phentsize, own[phentsize] - 1), format_elf, false, arch_other},
+      {"program header entries a byte short", patched(own, phentsize, own[phentsize] - 1), format_elf, false,
+       arch_other},
       {"no program headers", patched(own, phnum, 0), format_elf, false, arch_other},
-      {"program headers past the end", own.substr(0, own_class == 2 ? 64 + 111 : 52 + 63), format_elf, false, arch_other},
+      {"program headers past the end", own.substr(0, own_class == 2 ? 64 + 111 : 52 + 63), format_elf, false,
+       arch_other},
       {"segment one byte past the end", own.substr(0, own.size() - 1), format_elf, false, arch_other},
       {"position-independent program", pie, format_elf, false, arch_other},
       {"Mach-O x86-64 library", macho(0x01000007, 6), format_macho, true, arch_x64},
       {"Mach-O arm64 bundle", macho(0x0100000C, 8), format_macho, true, arch_arm64},
       {"Mach-O program", macho(0x01000007, 2), format_macho, false, arch_other},
-      {"universal, this program's slice second", universal({macho(0x0100000C, 6), macho(0x01000007, 6)}), format_macho, true, arch_x64},
-      {"universal without this program's slice", universal({macho(0x0100000C, 6), macho(12, 6)}), format_macho, true, arch_arm64},
-      {"universal, its slice cut by a byte", universal({macho(0x0100000C, 6), macho(0x01000007, 6)}, 1), format_macho, false, arch_other},
+      {"universal, this program's slice second", universal({macho(0x0100000C, 6), macho(0x01000007, 6)}), format_macho,
+       true, arch_x64},
+      {"universal without this program's slice", universal({macho(0x0100000C, 6), macho(12, 6)}), format_macho, true,
+       arch_arm64},
+      {"universal, its slice cut by a byte", universal({macho(0x0100000C, 6), macho(0x01000007, 6)}, 1), format_macho,
+       false, arch_other},
   };
   for (const auto& c : cases) {
     if (program_arch() != arch_x64 && c.format == format_macho) continue;
@@ -286,9 +292,10 @@ TEST(CheckLibrary, SearchesAsTheDriverManagerAndItsLoaderDo) {
   };
   for (const auto& c : cases) {
     reset_fakes();
-    fake_os.files = {{"/a/x.so", other}, {"/b/x.so", own}, {"/t/x.so", "text"}, {"/d/x.so", own},
-                     {"x.so", own}, {"/h/glibc-hwcaps/x86-64-v3/x.so", own}, {"/c/y.so", own},
-                     {"/e/y.so", own}, {fits + "/x.so", own}, {over + "/x.so", own}};
+    fake_os.files = {{"/a/x.so", other},   {"/b/x.so", own}, {"/t/x.so", "text"},
+                     {"/d/x.so", own},     {"x.so", own},    {"/h/glibc-hwcaps/x86-64-v3/x.so", own},
+                     {"/c/y.so", own},     {"/e/y.so", own}, {fits + "/x.so", own},
+                     {over + "/x.so", own}};
     fake_os.denied = {"/d/x.so"};
     fake_os.facts.library_path = c.library_path;
     fake_os.facts.subfolders = "glibc-hwcaps/x86-64-v3/\0";
@@ -310,8 +317,11 @@ TEST(LdCache, FindsANameAsTheLoaderDoes) {
   const std::vector<cache_entry> numbered = {
       {0x303, "libz.so.10", "/10"}, {0x303, "libz.so.9", "/9"}, {0x303, "libz.so.1", "/1"}};
   // In the loader's order, which puts a digit above any other character.
-  const std::vector<cache_entry> ordered = {{0x303, "lib2.so", "/2"}, {0x303, "lib1.so", "/1"}, {0x303, "libx.so", "/x"},
-                                            {0x303, "libb.so", "/b"}, {0x303, "liba.so", "/a"}};
+  const std::vector<cache_entry> ordered = {{0x303, "lib2.so", "/2"},
+                                            {0x303, "lib1.so", "/1"},
+                                            {0x303, "libx.so", "/x"},
+                                            {0x303, "libb.so", "/b"},
+                                            {0x303, "liba.so", "/a"}};
   const struct {
     const char* name;
     std::string cache;
@@ -319,10 +329,12 @@ TEST(LdCache, FindsANameAsTheLoaderDoes) {
     const unsigned* flags;
     const char* path;  // null: none
   } cases[] = {
-      {"an entry of this architecture", ld_cache({{0x303, "libz.so.1", "/x/libz.so.1"}}), "libz.so.1", x64, "/x/libz.so.1"},
+      {"an entry of this architecture", ld_cache({{0x303, "libz.so.1", "/x/libz.so.1"}}), "libz.so.1", x64,
+       "/x/libz.so.1"},
       {"an entry of another", ld_cache({{0x0003, "libz.so.1", "/i/libz.so.1"}}), "libz.so.1", x64, nullptr},
       {"the first entry of this one",
-       ld_cache({{0x0003, "libz.so.1", "/i"}, {0x303, "libz.so.1", "/x"}, {0x303, "libz.so.1", "/y"}}), "libz.so.1", x64, "/x"},
+       ld_cache({{0x0003, "libz.so.1", "/i"}, {0x303, "libz.so.1", "/x"}, {0x303, "libz.so.1", "/y"}}), "libz.so.1",
+       x64, "/x"},
       {"either flag of a 32-bit program", ld_cache({{1, "ld-linux.so.2", "/l"}}), "ld-linux.so.2", x86, "/l"},
       {"numbers compared as numbers", ld_cache(numbered), "libz.so.9", x64, "/9"},
       {"and the highest first", ld_cache(numbered), "libz.so.10", x64, "/10"},
@@ -331,20 +343,26 @@ TEST(LdCache, FindsANameAsTheLoaderDoes) {
       {"byte order unset", ld_cache({{0x303, "a", "/a"}}, 0), "a", x64, "/a"},
       // One entry claimed more, padded to end where it would end.
       {"entries claimed up to its end", ld_cache({{0x303, "a", "/a"}}, 2, 1) + std::string(19, '\0'), "a", x64, "/a"},
-      {"a byte short of the entries claimed", ld_cache({{0x303, "a", "/a"}}, 2, 1) + std::string(18, '\0'), "a", x64, nullptr},
+      {"a byte short of the entries claimed", ld_cache({{0x303, "a", "/a"}}, 2, 1) + std::string(18, '\0'), "a", x64,
+       nullptr},
       {"behind the old format", ld_cache({{0x303, "a", "/a"}}, 2, 0, true), "a", x64, "/a"},
       {"only the old format", ld_cache({{0x303, "a", "/a"}}, 2, 0, true).substr(0, 40), "a", x64, nullptr},
       {"a digit sorts after a letter", ld_cache(ordered), "lib1.so", x64, "/1"},
       {"and a letter before a digit", ld_cache(ordered), "libb.so", x64, "/b"},
-      {"the first entry of a name, not the one the search meets", ld_cache({{0x303, "a", "/a0"}, {0x303, "a", "/a1"}, {0x303, "a", "/a2"}}), "a", x64, "/a0"},
+      {"the first entry of a name, not the one the search meets",
+       ld_cache({{0x303, "a", "/a0"}, {0x303, "a", "/a1"}, {0x303, "a", "/a2"}}), "a", x64, "/a0"},
       {"only the old format, whole", old_ld_cache({{0x303, "liba.so", "/a"}, {0x303, "a", "/b"}}), "a", x64, "/b"},
       {"a hwcaps entry this processor takes",
-       ld_cache({{0x303, "a", "/v3/a", v3}, {0x303, "a", "/a"}}) + "\xa1\x21\xa4\xea" "\1\0\0\0" "\1\0\0\0" "\0\0\0\0", "a", x64, "/a"},
+       ld_cache({{0x303, "a", "/v3/a", v3}, {0x303, "a", "/a"}}) + "\xa1\x21\xa4\xea"
+                                                                   "\1\0\0\0"
+                                                                   "\1\0\0\0"
+                                                                   "\0\0\0\0",
+       "a", x64, "/a"},
   };
   for (const auto& c : cases) {
     char path[64] = "";
-    const bool found = ld_cache_lookup(reinterpret_cast<const unsigned char*>(c.cache.data()), c.cache.size(),
-                                       c.key, c.flags, "x86-64-v4\0x86-64-v3\0", path, sizeof path);
+    const bool found = ld_cache_lookup(reinterpret_cast<const unsigned char*>(c.cache.data()), c.cache.size(), c.key,
+                                       c.flags, "x86-64-v4\0x86-64-v3\0", path, sizeof path);
     EXPECT_EQ(found ? path : "(none)", std::string(c.path ? c.path : "(none)")) << c.name;
   }
 }
@@ -362,7 +380,9 @@ TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
       {"its name as the file writes it", {{needed, "lib\tgone.so"}}, "missing-dependency:lib?gone.so"},
       {"in the RUNPATH, from its own folder", {{runpath, "$ORIGIN/sub"}, {needed, "libs.so"}}, "ok"},
       {"in the RPATH", {{rpath, "/p"}, {needed, "libp.so"}}, "ok"},
-      {"RPATH passed over with a RUNPATH", {{rpath, "/p"}, {runpath, "/q"}, {needed, "libp.so"}}, "missing-dependency:libp.so"},
+      {"RPATH passed over with a RUNPATH",
+       {{rpath, "/p"}, {runpath, "/q"}, {needed, "libp.so"}},
+       "missing-dependency:libp.so"},
       {"the RPATH of the library that loaded it", {{rpath, "/p"}, {needed, "libmid.so"}}, "ok"},
       {"only of another architecture", {{needed, "libo.so"}}, "mismatch-dependency:libo.so:"s + other_arch},
       {"not a library", {{needed, "libt.so"}}, "not-a-library-dependency:libt.so"},
@@ -370,17 +390,27 @@ TEST(CheckLibrary, FollowsWhatTheLibraryNeeds) {
       {"a path in a token", {{needed, "$ORIGIN/sub/libs.so"}}, "ok"},
       {"$ORIGIN_x is no token", {{runpath, "$ORIGIN_x"}, {needed, "libs.so"}}, "ok"},
       {"only the cache holds it", {{needed, "libk.so"}}, "ok"},
-      {"-z nodefaultlib: not the default folders", {{flags_1, no_default_folders}, {needed, "libd.so"}}, "missing-dependency:libd.so"},
-      {"-z nodefaultlib: nor the cache", {{flags_1, no_default_folders}, {needed, "libk.so"}}, "missing-dependency:libk.so"},
+      {"-z nodefaultlib: not the default folders",
+       {{flags_1, no_default_folders}, {needed, "libd.so"}},
+       "missing-dependency:libd.so"},
+      {"-z nodefaultlib: nor the cache",
+       {{flags_1, no_default_folders}, {needed, "libk.so"}},
+       "missing-dependency:libk.so"},
   };
   for (const auto& c : cases) {
     reset_fakes();
     fake_os.files = {{"/r/root.so", elf_header(own_class, 1, 3, own_machine, c.root)},
-                     {"/e/libd.so", own}, {"/r/sub/libs.so", own}, {"/p/libp.so", own},
+                     {"/e/libd.so", own},
+                     {"/r/sub/libs.so", own},
+                     {"/p/libp.so", own},
                      {"/e/libmid.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libdeep.so"}})},
-                     {"/p/libdeep.so", own}, {"/e/libo.so", other}, {"/e/libt.so", "text"},
+                     {"/p/libdeep.so", own},
+                     {"/e/libo.so", other},
+                     {"/e/libt.so", "text"},
                      {"/run/libc.so", elf_header(own_class, 1, 3, own_machine, {{soname, "libc.so.6"}})},
-                     {"$ORIGIN_x/libs.so", own}, {"/r_x/libs.so", "text"}, {"/k/libk.so", own},
+                     {"$ORIGIN_x/libs.so", own},
+                     {"/r_x/libs.so", "text"},
+                     {"/k/libk.so", own},
                      {"/cache", ld_cache({{0x303, "libk.so", "/k/libk.so"}})}};
     fake_os.facts.cache = "/cache";
     fake_os.facts.cache_flags[0] = 0x303;
@@ -411,9 +441,14 @@ TEST(CheckLibrary, FollowsWhatADllImportsAsWindowsDoes) {
   for (const auto& c : cases) {
     reset_fakes();
     fake_os.format = format_pe;
-    fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports)}, {"C:\\drv\\b.dll", x64},
-                     {"C:\\sys\\b.dll", "text"}, {"C:\\sys\\s.dll", x64}, {"C:\\drv\\o.dll", x86},
-                     {"C:\\sys\\o.dll", x64}, {".\\c.dll", x64}, {"C:\\path\\p.dll", x64}};
+    fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports)},
+                     {"C:\\drv\\b.dll", x64},
+                     {"C:\\sys\\b.dll", "text"},
+                     {"C:\\sys\\s.dll", x64},
+                     {"C:\\drv\\o.dll", x86},
+                     {"C:\\sys\\o.dll", x64},
+                     {".\\c.dll", x64},
+                     {"C:\\path\\p.dll", x64}};
     fake_os.facts.system_folder = "C:\\sys";
     fake_os.facts.path = "C:\\path";
     fake_os.facts.side_by_side = "vc90.crt\0";
@@ -447,8 +482,9 @@ TEST(CheckLibrary, ChecksSymbolVersionsAsGlibcDoes) {
 TEST(CheckLibrary, RemembersAVerdictByTheFileAndItsFolder) {
   reset_fakes();
   const uint64_t needed = 1, runpath = 29;
-  fake_os.files = {{"/one/drv.so", elf_header(own_class, 1, 3, own_machine, {{runpath, "$ORIGIN/deps"}, {needed, "libx.so"}})},
-                   {"/one/deps/libx.so", own}};
+  fake_os.files = {
+      {"/one/drv.so", elf_header(own_class, 1, 3, own_machine, {{runpath, "$ORIGIN/deps"}, {needed, "libx.so"}})},
+      {"/one/deps/libx.so", own}};
   fake_os.links = {{"/two/drv.so", "/one/drv.so"}};
   forget_loaded_libraries();
   for (const auto& [value, word] : {std::pair{"/one/drv.so", "ok"}, {"/two/drv.so", "missing-dependency:libx.so"}}) {
@@ -486,7 +522,10 @@ TEST(FindInFolders, TakesTheFirstReadableCandidateInOrder) {
   } cases[] = {
       {"first list wins", {"/dm", "/env", "/conf"}, {"/env/x.so", "/dm/x.so"}, "/dm/x.so", {"/dm/x.so"}},
       {"lists in order, folders in order",
-       {"/dm", "/a:/b", "/c"}, {"/c/x.so", "/b/x.so"}, "/b/x.so", {"/dm/x.so", "/a/x.so", "/b/x.so"}},
+       {"/dm", "/a:/b", "/c"},
+       {"/c/x.so", "/b/x.so"},
+       "/b/x.so",
+       {"/dm/x.so", "/a/x.so", "/b/x.so"}},
       {"null and empty lists passed over", {nullptr, "", "/c"}, {"/c/x.so"}, "/c/x.so", {"/c/x.so"}},
       {"empty folders are dropped", {"/a::/b"}, {"./x.so", "/b/x.so"}, "/b/x.so", {"/a/x.so", "/b/x.so"}},
       {"trailing separator", {"/a:"}, {"./x.so"}, "", {"/a/x.so"}},

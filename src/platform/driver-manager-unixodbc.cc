@@ -18,8 +18,8 @@ const char driver_manager_installer_library[] = "libodbcinst.so.2";
 const bool driver_manager_lists_settings = true;
 
 // A 64-bit unixODBC loads Driver64 when a section has one that is not empty.
-const char* const driver_manager_library_entries[] = {
-    sizeof(void*) == 8 ? "Driver64" : "Driver", sizeof(void*) == 8 ? "Driver" : nullptr, nullptr};
+const char* const driver_manager_library_entries[] = {sizeof(void*) == 8 ? "Driver64" : "Driver",
+                                                      sizeof(void*) == 8 ? "Driver" : nullptr, nullptr};
 
 // libltdl's own search path, which its build compiled in (on Debian a
 // string that begins "/lib:/usr/lib:"): read from the libltdl this process

@@ -44,8 +44,7 @@ void* installer_symbol(const char* name);
 
 // Reads from odbcinst.ini as SQLGetPrivateProfileString does; false when
 // the installer library is missing.
-bool read_installer_file(const char* section, const char* entry, const char* fallback, char* value,
-                         int capacity);
+bool read_installer_file(const char* section, const char* entry, const char* fallback, char* value, int capacity);
 
 // The names of odbcinst.ini's sections, NUL-separated and closed by an
 // empty name, in a block the caller frees; null when it cannot be read.

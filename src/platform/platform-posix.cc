@@ -13,8 +13,8 @@
 #endif
 #endif
 #include <errno.h>
-#include <limits.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,8 +42,8 @@ static char library_path[ini_read_capacity];
 // when a section must be read from the file, which with unixODBC few are:
 // a listing pays for nothing it does not use. Null when the library cannot
 // be loaded.
-typedef int (*profile_reader)(const char* section, const char* entry, const char* fallback,
-                              char* value, int capacity, const char* file);
+typedef int (*profile_reader)(const char* section, const char* entry, const char* fallback, char* value, int capacity,
+                              const char* file);
 
 static const char* driver_manager_library_folder();
 
@@ -55,8 +55,7 @@ void* installer_symbol(const char* name) {
     // Beside the Driver Manager's library first: it need not be in the
     // loader's search path (Homebrew's folder on macOS is not).
     char path[8192];
-    snprintf(path, sizeof path, "%s/%s", driver_manager_library_folder(),
-             driver_manager_installer_library);
+    snprintf(path, sizeof path, "%s/%s", driver_manager_library_folder(), driver_manager_installer_library);
     library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (!library) library = dlopen(driver_manager_installer_library, RTLD_NOW | RTLD_LOCAL);
   }
@@ -69,8 +68,7 @@ static profile_reader installer_reader() {
 
 // Reads from odbcinst.ini into value, as SQLGetPrivateProfileString does;
 // false when the installer library is missing.
-bool read_installer_file(const char* section, const char* entry, const char* fallback, char* value,
-                         int capacity) {
+bool read_installer_file(const char* section, const char* entry, const char* fallback, char* value, int capacity) {
   const profile_reader reader = installer_reader();
   if (!reader) return false;
   reader(section, entry, fallback, value, capacity, installer_file);
@@ -138,8 +136,7 @@ static bool read_entry(const char* section, const char* entry, char* value) {
   // entry from an empty one.
   static const char missing[] = "\n";
   value[0] = '\0';
-  if (read_installer_file(section, entry, missing, value, ini_read_capacity - 1) &&
-      strcmp(value, missing) != 0)
+  if (read_installer_file(section, entry, missing, value, ini_read_capacity - 1) && strcmp(value, missing) != 0)
     return true;
   value[0] = '\0';
   return false;
@@ -161,8 +158,7 @@ static bool find_listed_entry(const char* listed, const char* entry, char* value
   return false;
 }
 
-bool platform_open_driver_key(const char* description, const char* listed_settings,
-                              driver_key* key) {
+bool platform_open_driver_key(const char* description, const char* listed_settings, driver_key* key) {
   // Where the list that SQLDrivers returned is the section as the Driver
   // Manager just read it, the library taken from there costs no second
   // parse of odbcinst.ini. An empty list may stand for a missing section, so

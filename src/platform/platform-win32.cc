@@ -23,8 +23,7 @@ size_t platform_read_environment(const char* name, char* buf, size_t cap) {
 bool platform_open_driver_key(const char* description, const char*, driver_key* key) {
   if (!description) return false;
   HKEY installer;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODBC\\ODBCINST.INI", &installer) != ERROR_SUCCESS)
-    return false;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODBC\\ODBCINST.INI", &installer) != ERROR_SUCCESS) return false;
   // An empty name would hand back the installer's key itself.
   if (description[0] == '\0') {
     *key = installer;
@@ -43,8 +42,8 @@ bool platform_open_driver_key(const char* description, const char*, driver_key* 
 size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
   DWORD type = REG_NONE;
   DWORD size = static_cast<DWORD>(cap);
-  const LONG result = RegQueryValueExA(static_cast<HKEY>(key), "Driver", nullptr, &type,
-                                       reinterpret_cast<BYTE*>(buf), &size);
+  const LONG result =
+      RegQueryValueExA(static_cast<HKEY>(key), "Driver", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
   const bool is_string = type == REG_SZ || type == REG_EXPAND_SZ;
   if (result == ERROR_MORE_DATA && is_string) {
     buf[0] = '\0';
@@ -117,7 +116,8 @@ static const char* side_by_side_assemblies(const char* windows) {
     const char* name = found.cFileName + strlen(prefix);
     const size_t length = strcspn(name, "_");
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || used + length + 2 >= sizeof assemblies) continue;
-    for (size_t i = 0; i < length; ++i) assemblies[used + i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
+    for (size_t i = 0; i < length; ++i)
+      assemblies[used + i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
     used += length + 1;
     assemblies[used - 1] = '\0';
   }
@@ -150,13 +150,15 @@ const loader_facts& platform_loader_facts() {
 }
 
 int platform_open_file(const char* path, platform_file* file) {
-  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     switch (GetLastError()) {
-      case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME:
-      case ERROR_BAD_PATHNAME: case ERROR_FILENAME_EXCED_RANGE:
-        return file_missing;
+      case ERROR_FILE_NOT_FOUND:
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_INVALID_NAME:
+      case ERROR_BAD_PATHNAME:
+      case ERROR_FILENAME_EXCED_RANGE: return file_missing;
       case ERROR_ACCESS_DENIED:  // a folder too
         return file_denied;
     }
@@ -218,12 +220,11 @@ size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned*
   if (page == CP_UTF8) return decode_utf8(bytes, length, code_point);
   const int taken = IsDBCSLeadByteEx(page, bytes[0]) && length >= 2 ? 2 : 1;
   WCHAR wide[2];
-  const int units = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes),
-                                        taken, wide, 2);
+  const int units =
+      MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes), taken, wide, 2);
   if (units == 1 && (wide[0] < 0xD800 || wide[0] > 0xDFFF)) {
     *code_point = wide[0];
-  } else if (units == 2 && wide[0] >= 0xD800 && wide[0] <= 0xDBFF && wide[1] >= 0xDC00 &&
-             wide[1] <= 0xDFFF) {
+  } else if (units == 2 && wide[0] >= 0xD800 && wide[0] <= 0xDBFF && wide[1] >= 0xDC00 && wide[1] <= 0xDFFF) {
     *code_point = 0x10000 + ((wide[0] - 0xD800u) << 10) + (wide[1] - 0xDC00u);
   } else {
     return 0;

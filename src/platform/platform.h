@@ -22,8 +22,7 @@ typedef void* driver_key;
 // reading them again. description is null when the Driver Manager cut it:
 // then only listed settings can tell this driver's, since the cut name may
 // be another driver's.
-bool platform_open_driver_key(const char* description, const char* listed_settings,
-                              driver_key* key);
+bool platform_open_driver_key(const char* description, const char* listed_settings, driver_key* key);
 
 // Reads the driver library's file name ("Driver") into buf, always
 // NUL-terminated; empty when the value is missing or not a string. Returns
@@ -121,8 +120,7 @@ constexpr int file_denied = -3;
 int platform_open_file(const char* path, platform_file* file);
 
 // Reads length bytes at offset: false unless all of them could be read.
-bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer,
-                        size_t length);
+bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer, size_t length);
 
 void platform_close_file(const platform_file& file);
 
