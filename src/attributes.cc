@@ -1,3 +1,4 @@
+// The attribute fields of a driver's line.
 #include "attributes.h"
 
 void print_attributes(const char* attributes, short length, bool list_is_whole, const line_writer& out) {

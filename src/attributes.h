@@ -5,7 +5,7 @@
 // The bytes SQLDrivers may fill; its buffer holds one more.
 constexpr int attributes_capacity = 1023;
 
-#include "line_writer.h"
+#include "output/line_writer.h"
 
 // Hands each entry to the writer: of a whole list, the entries within the
 // returned length; of a list that may be cut, those before its closing

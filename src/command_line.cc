@@ -1,3 +1,4 @@
+// The run: banner, options, usage, and the listing.
 #include "command_line.h"
 
 #include <cctype>

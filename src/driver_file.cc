@@ -1,3 +1,4 @@
+// The path of a driver's library, its version and its check.
 #include "driver_file.h"
 
 #include <cstdlib>

@@ -10,8 +10,8 @@ extern char windows_dir[260];
 const char* after_windir_token(const char* value);
 
 #include "library_check.h"
-#include "line_writer.h"
 #include "list_options.h"
+#include "output/line_writer.h"
 
 // Unless brief, hands the library path to the writer, then with
 // show_version its product version; nothing when the driver has no

@@ -1,3 +1,4 @@
+// The ODBC environment and the driver loop.
 #include "driver_list.h"
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include "attributes.h"
 #include "driver_file.h"
 #include "library_check.h"
-#include "line_writer.h"
+#include "output/line_writer.h"
 #include "platform/platform.h"
 
 SQLHENV env_handle = SQL_NULL_HENV;

@@ -1,3 +1,4 @@
+// The product version of a library's version resource.
 #include "product_version.h"
 
 #include <cstdint>

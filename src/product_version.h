@@ -1,7 +1,7 @@
 // The product version stamped in a library's version resource.
 #pragma once
 
-#include "line_writer.h"
+#include "output/line_writer.h"
 
 // Hands the file's product version to the writer; nothing when the file
 // has no readable version record.

@@ -1,3 +1,4 @@
+// The attribute fields, entry by entry.
 #include "attributes.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The command line: options, usage, statuses.
 #include "command_line.h"
 
 #include <gtest/gtest.h>

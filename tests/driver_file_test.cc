@@ -1,3 +1,4 @@
+// The library path, the %WINDIR% token and the version.
 #include "driver_file.h"
 
 #include <gtest/gtest.h>

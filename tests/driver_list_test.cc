@@ -1,3 +1,4 @@
+// The driver loop against the fake Driver Manager.
 #include "driver_list.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "capture.h"
 #include "driver_file.h"
 #include "fakes.h"
+#include "images.h"
 #include "library_check.h"
 
 namespace {

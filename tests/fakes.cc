@@ -1,14 +1,15 @@
+// Stand-ins for the ODBC Driver Manager and the operating system.
 #include "fakes.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
 #include "driver_file.h"
-#include "line_writer.h"
+#include "output/line_writer.h"
 #include "platform/platform.h"
+#include "utf8.h"
 
 fake_driver_manager fake_dm;
 fake_system fake_os;
@@ -32,93 +33,6 @@ std::vector<uint32_t> version_record(uint16_t major, uint16_t minor, uint16_t bu
   record[4] = (uint32_t{major} << 16) | minor;
   record[5] = (uint32_t{build} << 16) | revision;
   return record;
-}
-
-void put16(std::string* bytes, size_t at, unsigned value, bool big_endian) {
-  (*bytes)[at + (big_endian ? 1 : 0)] = static_cast<char>(value & 0xFF);
-  (*bytes)[at + (big_endian ? 0 : 1)] = static_cast<char>(value >> 8);
-}
-
-void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool big_endian) {
-  for (size_t i = 0; i < size; ++i)
-    (*bytes)[at + (big_endian ? size - 1 - i : i)] = static_cast<char>(value >> (8 * i));
-}
-
-// The hash of a symbol version's name, as ELF tables carry it.
-static uint32_t elf_hash(const std::string& name) {
-  uint32_t hash = 0;
-  for (unsigned char c : name) {
-    hash = (hash << 4) + c;
-    const uint32_t high = hash & 0xF0000000u;
-    if (high) hash ^= high >> 24;
-    hash &= ~high;
-  }
-  return hash;
-}
-
-std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
-                       const std::vector<std::pair<uint64_t, std::string>>& dynamic) {
-  const bool wide = elf_class == 2, big = order == 2;
-  const size_t header = wide ? 64 : 52, entry = wide ? 56 : 32, word = wide ? 8 : 4;
-  const size_t dynamic_at = header + 2 * entry, tables_at = dynamic_at + (dynamic.size() + 3) * 2 * word;
-  std::string strings(1, '\0'), tables;  // the version tables, then the strings
-  std::string bytes(tables_at, '\0');
-  auto put = [&](size_t at, uint64_t value, size_t size) { put_word(&bytes, at, value, size, big); };
-  auto put_table = [&](size_t at, uint64_t value, size_t size) { put_word(&tables, at, value, size, big); };
-  auto add_string = [&](const std::string& text) {
-    strings += text + '\0';
-    return strings.size() - text.size() - 1;
-  };
-  bytes.replace(0, 4, "\177ELF");
-  bytes[4] = static_cast<char>(elf_class), bytes[5] = static_cast<char>(order), bytes[6] = 1;
-  put(16, type, 2), put(18, machine, 2), put(20, 1, 4);
-  put(wide ? 32 : 28, header, word), put(wide ? 54 : 42, entry, 2), put(wide ? 56 : 44, 2, 2);
-  size_t at = dynamic_at;
-  for (const auto& [tag, text] : dynamic) {
-    const bool is_string = tag == 1 || tag == 14 || tag == 15 || tag == 29;
-    const bool need = tag == 0x6ffffffe, definition = tag == 0x6ffffffc;
-    put(at, tag, word), put(at + word,
-                            is_string            ? add_string(text)
-                            : need || definition ? tables_at + tables.size()
-                                                 : std::stoull(text),
-                            word);
-    at += 2 * word;
-    std::istringstream words(text);
-    std::string name;
-    // A Verneed naming the file, then a Vernaux a version; a Verdef and its
-    // Verdaux a version.
-    if (need && words >> name) {
-      tables.resize(tables.size() + 16);
-      put_table(tables.size() - 16, 1, 2), put_table(tables.size() - 12, add_string(name), 4),
-          put_table(tables.size() - 8, 16, 4);
-    }
-    for (size_t count = 0, first = tables.size(); (need || definition) && words >> name; ++count) {
-      const size_t slash = name.find('/');
-      const unsigned flags = slash == std::string::npos ? 0 : std::stoul(name.substr(slash + 1));
-      name = name.substr(0, slash);
-      if (count > 0) put_table(tables.size() - (need ? 4 : 12), need ? 16 : 28, 4);
-      tables.resize(tables.size() + (need ? 16 : 28));
-      const size_t item = tables.size() - (need ? 16 : 28);
-      if (need) put_table(first - 14, count + 1, 2), put_table(item, elf_hash(name), 4), put_table(item + 4, flags, 2);
-      else
-        put_table(item, 1, 2), put_table(item + 4, count + 1, 2), put_table(item + 6, 1, 2),
-            put_table(item + 8, elf_hash(name), 4), put_table(item + 12, 20, 4);
-      put_table(item + (need ? 8 : 20), add_string(name), 4);
-    }
-  }
-  put(at, 5, word), put(at + word, tables_at + tables.size(), word), put(at + 2 * word, 10, word);
-  put(at + 3 * word, strings.size(), word);
-  bytes += tables + strings;
-  // One segment loads the whole file; the other is the dynamic section.
-  const size_t load = header, dyn = header + entry;
-  put(load, 1, 4), put(dyn, 2, 4);
-  for (size_t segment : {load, dyn}) {
-    const uint64_t offset = segment == load ? 0 : dynamic_at;
-    const uint64_t size = segment == load ? bytes.size() : tables_at - dynamic_at;
-    put(segment + (wide ? 8 : 4), offset, word), put(segment + (wide ? 16 : 8), offset, word);
-    put(segment + (wide ? 32 : 16), size, word), put(segment + (wide ? 40 : 20), size, word);
-  }
-  return bytes;
 }
 
 // The Driver Manager.
@@ -220,9 +134,7 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   return true;
 }
 
-const loader_rules& platform_loader() {
-  return fake_os.format == format_pe ? windows_loader : fake_os.format == format_elf ? glibc_loader : dyld_loader;
-}
+const loader_rules& native_rules() { return *fake_os.rules; }
 
 void platform_library_lookup(const char* value, const char*, library_lookup* lookup) {
   lookup->name = value;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "library_check.h"
+#include "loader/rules.h"
 #include "platform/odbc.h"
 #include "platform/platform.h"
 
@@ -56,7 +56,7 @@ struct fake_system {
   // not be, what the Driver Manager searches itself (folder lists whose
   // first readable candidate it takes) and what the loader knows, and the
   // drivers the installer's settings hold (-1: as listed).
-  library_format format = format_elf;
+  const loader_rules* rules = &glibc_rules;  // this process's loader
   std::map<std::string, std::string> files;
   std::map<std::string, std::string> links;  // a path that names another file
   std::vector<std::string> unreadable;
@@ -76,21 +76,6 @@ void reset_fakes();
 
 // A key whose "Driver" value is value.
 void fake_driver_key(const std::string& description, const std::string& value);
-
-// Writes a 16-bit value into bytes at a position, in either byte order.
-void put16(std::string* bytes, size_t at, unsigned value, bool big_endian);
-
-// Writes a value of size bytes into bytes at a position, in either order.
-void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool big_endian);
-
-// The smallest ELF image a loader maps, of a class (1: 32-bit, 2: 64-bit),
-// byte order (1: little, 2: big), type (3: a shared object) and machine:
-// the header, a segment loading the whole file, and a dynamic section with
-// these entries: NEEDED, SONAME, RPATH and RUNPATH name strings; VERNEED
-// "FILE VERSION[/FLAGS] ..." and VERDEF "VERSION ..." their tables; the
-// others hold a number.
-std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
-                       const std::vector<std::pair<uint64_t, std::string>>& dynamic = {});
 
 // The fixed version record carrying this product version (and another file
 // version, which must never show).

@@ -14,9 +14,9 @@
 #include "attributes.h"
 #include "driver_file.h"
 #include "fakes.h"
-#include "ld_cache.h"
 #include "library_check.h"
-#include "line_writer.h"
+#include "loader/ld_cache.h"
+#include "output/line_writer.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The output itself is checked by the unit tests; here only safety counts.
@@ -26,11 +26,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // libFuzzer hands over exactly size bytes, so a read past them shows.
   library_arch arch;
-  for (library_format format : {format_pe, format_elf, format_macho}) {
-    classify_library(data, size, format, &arch);
+  const struct {
+    library_format format;
+    const loader_rules* rules;
+  } kinds[] = {{format_pe, &windows_rules}, {format_elf, &glibc_rules}, {format_macho, &dyld_rules}};
+  for (const auto& kind : kinds) {
+    classify_library(data, size, kind.format, &arch);
     reset_fakes();
-    forget_loaded_libraries();
-    fake_os.format = format;
+    reset_loader();
+    fake_os.rules = kind.rules;
     fake_os.files["/f/x.so"] = std::string(reinterpret_cast<const char*>(data), size);
     fake_os.facts.default_folders = "/f";
     library_verdict verdict;
@@ -38,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   char path[256];
   const unsigned flags[2] = {0x303, 0};
-  ld_cache_lookup(data, size, "libz.so.1", flags, "x86-64-v3\0", path, sizeof path);
+  ld_cache_lookup({data, size}, {.name = "libz.so.1", .flags = flags, .hwcaps = "x86-64-v3\0"}, path, sizeof path);
   write_json_text(reinterpret_cast<const char*>(data), size);
 
   if (size < 3) return 0;

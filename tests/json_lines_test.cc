@@ -1,3 +1,4 @@
+// JSON Lines: the escaper and the line's form.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -5,7 +6,7 @@
 
 #include "capture.h"
 #include "fakes.h"
-#include "line_writer.h"
+#include "output/line_writer.h"
 
 namespace {
 

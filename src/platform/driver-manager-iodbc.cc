@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver_manager.h"
+#include "platform/driver_manager.h"
 
 #ifdef __APPLE__
 const char driver_manager_installer_library[] = "libiodbcinst.2.dylib";

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 // The installer library that reads odbcinst.ini, loaded at run time.
 extern const char driver_manager_installer_library[];

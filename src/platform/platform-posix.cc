@@ -23,10 +23,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver_manager.h"
-#include "line_writer.h"
-#include "platform.h"
+#include "platform/driver_manager.h"
 #include "platform/odbc.h"
+#include "platform/platform.h"
+#include "utf8.h"
 
 static const char installer_file[] = "odbcinst.ini";
 
@@ -202,14 +202,6 @@ size_t platform_version_size(const char*) { return 0; }
 bool platform_read_version(const char*, size_t, void*) { return false; }
 
 bool platform_find_version_record(const void*, const void**, size_t*) { return false; }
-
-const loader_rules& platform_loader() {
-#ifdef __APPLE__
-  return dyld_loader;
-#else
-  return glibc_loader;
-#endif
-}
 
 // The folder of the Driver Manager's library that is loaded; empty when it
 // cannot be located.

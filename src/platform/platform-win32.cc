@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "line_writer.h"
-#include "platform.h"
+#include "platform/platform.h"
+#include "utf8.h"
 
 size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   const DWORD length = GetEnvironmentVariableA(name, buf, static_cast<DWORD>(cap));
@@ -82,8 +82,6 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   *record_size = length;
   return true;
 }
-
-const loader_rules& platform_loader() { return windows_loader; }
 
 // The Windows Driver Manager hands the path to LoadLibrary, %WINDIR%
 // expanded.

@@ -1,7 +1,8 @@
-// The operating-system services the tool needs besides ODBC and the standard
-// streams: the environment, the ODBC installer's per-driver settings and
-// version resources. platform-win32.cc and platform-posix.cc implement them;
-// the build picks one.
+// The seam to the operating system: what the tool needs besides ODBC and
+// the standard streams (the environment, the ODBC installer's per-driver
+// settings, version resources, files, and what decides where this
+// process's loader looks). platform-win32.cc and platform-posix.cc
+// implement it; the build picks one.
 #pragma once
 
 #include <cstddef>
@@ -42,17 +43,6 @@ bool platform_read_version(const char* path, size_t size, void* block);
 // Finds the fixed version record in a block read above. False when the
 // look-up fails.
 bool platform_find_version_record(const void* block, const void** record, size_t* record_size);
-
-// The formats of libraries the tool reads.
-enum library_format { format_pe, format_elf, format_macho };
-
-// This process's dynamic loader, whose rules the tool models: glibc's,
-// Windows' or macOS's dyld.
-struct loader_rules;
-extern const loader_rules glibc_loader;
-extern const loader_rules windows_loader;
-extern const loader_rules dyld_loader;
-const loader_rules& platform_loader();
 
 // How the Driver Manager turns a library value into what it asks its
 // loader for.

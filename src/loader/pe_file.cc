@@ -3,7 +3,7 @@
 // loaded when a function is first called.
 #include <cstring>
 
-#include "loaded_object.h"
+#include "loader/pe_file.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ bool file_offset(const section* sections, unsigned count, uint32_t address, uint
 
 }  // namespace
 
-void read_pe_object(binary_file* file, loaded_object* object) {
+void read_pe_object(binary_file* file, object_table* table, loaded_object* object) {
   object->state = object_not_a_library;
   file->big_endian = false;
   unsigned char dos[64], nt[24 + 112 + 16];
@@ -92,7 +92,7 @@ void read_pe_object(binary_file* file, loaded_object* object) {
     if (!file_offset(sections, section_count, name_address, &name_at, &name_end) ||
         !read_text(file, name_at, name_end, name, sizeof name))
       return;
-    const uint32_t added = pool_add(name, strlen(name));
+    const uint32_t added = add_name(table, name, strlen(name));
     if (!added) return;
     if (object->needed_count++ == 0) object->needed = added;
   }

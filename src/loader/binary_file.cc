@@ -1,4 +1,5 @@
-#include "binary_file.h"
+// Positioned reads of a library file, every offset checked first.
+#include "loader/binary_file.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Mach-O: which architecture a dynamic library or bundle is for, in a thin
 // file or in the slice of a universal one that this program would take.
 // What it needs is not followed.
-#include "loaded_object.h"
+#include "loader/macho_file.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ void read_thin(binary_file* file, uint64_t offset, loaded_object* object) {
 
 }  // namespace
 
-void read_macho_object(binary_file* file, loaded_object* object) {
+void read_macho_object(binary_file* file, object_table*, loaded_object* object) {
   unsigned char header[8];
   object->state = object_not_a_library;
   object->needed_count = 0;

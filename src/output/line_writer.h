@@ -36,8 +36,3 @@ void format_product_version(char* buffer, unsigned major, unsigned minor, unsign
 // characters escaped; each byte it cannot decode is written as \udcXX, XX
 // being the byte, so that every byte can be recovered.
 void write_json_text(const char* text, size_t length);
-
-// Decodes the UTF-8 character at the start of bytes: returns how many bytes
-// it takes and its code point, or 0 when they do not start a valid one
-// (overlong forms, surrogates and code points past U+10FFFF included).
-size_t decode_utf8(const unsigned char* bytes, size_t length, unsigned* code_point);

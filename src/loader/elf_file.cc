@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "loaded_object.h"
+#include "loader/elf_file.h"
 
 namespace {
 
@@ -55,6 +55,7 @@ struct load_segment {
 
 struct elf_reader {
   binary_file* file;
+  object_table* table;
   bool wide;
   load_segment loads[max_loads];
   int load_count;
@@ -87,7 +88,7 @@ uint32_t dynamic_string(elf_reader* elf, uint64_t index) {
     return 0;
   const size_t length = strlen(text);
   // The pool's offset 0 is the empty string: an empty name gets its own.
-  return pool_add(text, length);
+  return add_name(elf->table, text, length);
 }
 
 // Reads the symbol versions the file requires (DT_VERNEED): each entry
@@ -96,7 +97,7 @@ uint32_t dynamic_string(elf_reader* elf, uint64_t index) {
 bool read_requirements(elf_reader* elf, uint64_t address, loaded_object* object) {
   uint64_t at, end;
   if (!file_offset(*elf, address, &at, &end)) return false;
-  object->first_need = symbol_version_count();
+  object->first_need = elf->table->version_count;
   for (int entries = 0; entries < max_versions; ++entries) {
     unsigned char entry[16];
     if (!read_bytes(elf->file, at, entry, sizeof entry) || get16(*elf->file, entry) != 1) return false;
@@ -108,7 +109,7 @@ bool read_requirements(elf_reader* elf, uint64_t address, loaded_object* object)
       if (!read_bytes(elf->file, aux_at, aux, sizeof aux) || object->need_count >= max_versions) return false;
       const uint32_t name = dynamic_string(elf, get32(*elf->file, aux + 8));
       const bool weak = (get16(*elf->file, aux + 4) & 2) != 0;
-      if (!name || !add_symbol_version({file, name, get32(*elf->file, aux), weak})) return false;
+      if (!name || !add_symbol_version(elf->table, {file, name, get32(*elf->file, aux), weak})) return false;
       ++object->need_count;
       const uint32_t next = get32(*elf->file, aux + 12);
       if (next == 0) break;
@@ -126,14 +127,14 @@ bool read_requirements(elf_reader* elf, uint64_t address, loaded_object* object)
 bool read_definitions(elf_reader* elf, uint64_t address, loaded_object* object) {
   uint64_t at, end;
   if (!file_offset(*elf, address, &at, &end)) return false;
-  object->first_definition = symbol_version_count();
+  object->first_definition = elf->table->version_count;
   for (int entries = 0; entries < max_versions; ++entries) {
     unsigned char entry[20], aux[8];
     if (!read_bytes(elf->file, at, entry, sizeof entry) || get16(*elf->file, entry) != 1 ||
         !read_bytes(elf->file, at + get32(*elf->file, entry + 12), aux, sizeof aux))
       return false;
     const uint32_t name = dynamic_string(elf, get32(*elf->file, aux));
-    if (!name || !add_symbol_version({0, name, get32(*elf->file, entry + 8), false})) return false;
+    if (!name || !add_symbol_version(elf->table, {0, name, get32(*elf->file, entry + 8), false})) return false;
     ++object->definition_count;
     const uint32_t next = get32(*elf->file, entry + 16);
     if (next == 0) return true;
@@ -206,9 +207,10 @@ bool read_dynamic(elf_reader* elf, uint64_t address, uint64_t size, loaded_objec
 
 }  // namespace
 
-void read_elf_object(binary_file* file, loaded_object* object) {
+void read_elf_object(binary_file* file, object_table* table, loaded_object* object) {
   elf_reader elf{};
   elf.file = file;
+  elf.table = table;
   const int own_class = sizeof(void*) == 8 ? class_64 : class_32;
   elf.wide = own_class == class_64;
   const size_t header_size = elf.wide ? 64 : 52;

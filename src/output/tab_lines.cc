@@ -1,6 +1,7 @@
+// TAB lines: the fields of a driver, TAB-separated, byte for byte.
 #include <cstdio>
 
-#include "line_writer.h"
+#include "output/line_writer.h"
 
 void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build, unsigned revision) {
   snprintf(buffer, 24, "%u.%02u.%02u.%02u", major, minor, build, revision);

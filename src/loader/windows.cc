@@ -1,9 +1,11 @@
-// Windows' loader: where LoadLibrary looks for a DLL and for the DLLs it
+// Windows' loader (LoadLibrary): where it looks for a DLL and for the DLLs it
 // imports, and the names it has without a file.
 #include <cstdio>
 #include <cstring>
 
-#include "loader.h"
+#include "loader/pe_file.h"
+#include "loader/rules.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -12,18 +14,22 @@ namespace {
 // the DLL it loaded by path stands first, in place of the program's; then
 // the system folder, the 16-bit system folder, the Windows folder, the
 // current folder and PATH.
-search_end pe_search(search* s, int) {
+search_end windows_search(loader_state& state, search* s, int) {
   const loader_facts& f = platform_loader_facts();
   char first[path_capacity], system16[path_capacity];
-  if (load_count > 0) folder_of(pool_text(load[0].found_as), '\\', first, sizeof first);
+  if (state.load_count > 0) folder_of(name_at(state, state.load[0].found_as), '\\', first, sizeof first);
   else copy_text(first, f.application_folder ? f.application_folder : "", sizeof first);
   snprintf(system16, sizeof system16, "%s\\system", f.windows_folder ? f.windows_folder : "");
   const char* const folders[] = {first, f.system_folder, f.windows_folder ? system16 : nullptr, f.windows_folder, "."};
   for (const char* folder : folders) {
-    const search_end end = folder ? try_folders(s, folder, "", nullptr, nullptr, '\\', false) : search_on;
+    const folder_list one = {
+        .folders = folder, .separators = "", .origin = nullptr, .subfolders = nullptr, .empty_is_current = false};
+    const search_end end = folder ? try_folders(state, s, one) : search_on;
     if (end != search_on) return end;
   }
-  return f.path ? try_folders(s, f.path, ";", nullptr, nullptr, '\\', false) : search_on;
+  const folder_list path = {
+      .folders = f.path, .separators = ";", .origin = nullptr, .subfolders = nullptr, .empty_is_current = false};
+  return f.path ? try_folders(state, s, path) : search_on;
 }
 
 // Names that Windows resolves without a file: API sets, and the Visual C++
@@ -55,16 +61,22 @@ bool resolved_without_file(const char* name) {
   return false;
 }
 
-bool is_path(const char* name) { return strpbrk(name, "\\/:") != nullptr; }
+bool has_folder(const char* name) { return strpbrk(name, "\\/:") != nullptr; }
 
 // LoadLibrary adds ".dll" to a name without an extension.
 void spell(char* name, size_t cap) {
   if (!strchr(base_name(name), '.') && strlen(name) + 4 < cap) strcat(name, ".dll");
 }
 
-void forget() {}
-
 }  // namespace
 
-const loader_rules windows_loader = {read_pe_object,        '\\',      true,    is_path, spell,
-                                     resolved_without_file, pe_search, nullptr, forget};
+const loader_rules windows_rules = {
+    .read = read_pe_object,
+    .slash = '\\',
+    .ignore_case = true,
+    .is_path = has_folder,
+    .spell = spell,
+    .built_in = resolved_without_file,
+    .search = windows_search,
+    .check_load = nullptr,
+};

@@ -1,4 +1,5 @@
-#include "ld_cache.h"
+// glibc's loader cache, read as the loader reads it.
+#include "loader/ld_cache.h"
 
 #include <cstdint>
 #include <cstring>
@@ -125,7 +126,7 @@ bool open_table(const unsigned char* bytes, size_t size, cache_table* table) {
   return true;
 }
 
-bool accepted_flags(int32_t flags, const unsigned accepted[2]) {
+bool accepted_flags(int32_t flags, const unsigned* accepted) {
   for (int i = 0; i < 2 && accepted[i]; ++i)
     if (static_cast<unsigned>(flags) == accepted[i]) return true;
   return false;
@@ -133,10 +134,10 @@ bool accepted_flags(int32_t flags, const unsigned accepted[2]) {
 
 }  // namespace
 
-bool ld_cache_lookup(const unsigned char* cache, size_t size, const char* name, const unsigned accepted[2],
-                     const char* hwcaps, char* path, size_t cap) {
+bool ld_cache_lookup(cache_file cache, const cache_query& query, char* path, size_t cap) {
+  const char* const name = query.name;
   cache_table table;
-  if (!open_table(cache, size, &table) || table.count == 0) return false;
+  if (!open_table(cache.bytes, cache.size, &table) || table.count == 0) return false;
   auto entry = [&](int index) { return table.entries + static_cast<size_t>(index) * table.entry_size; };
   // The loader's binary search: entries sorted in descending order; on a
   // match, back to the first entry of that name, then the best of them.
@@ -162,7 +163,7 @@ bool ld_cache_lookup(const unsigned char* cache, size_t size, const char* name, 
           if (!other || compare_names(name, other) != 0) break;
         }
         const char* value = string_at(table, u32(candidate + 8));
-        if (!accepted_flags(static_cast<int32_t>(u32(candidate)), accepted) || !value) continue;
+        if (!accepted_flags(static_cast<int32_t>(u32(candidate)), query.flags) || !value) continue;
         bool named = false;
         if (table.entry_size == new_entry) {
           const uint64_t hwcap = uint64_t{u32(candidate + 16)} | uint64_t{u32(candidate + 20)} << 32;
@@ -171,7 +172,7 @@ bool ld_cache_lookup(const unsigned char* cache, size_t size, const char* name, 
           // ends the search once one of them was taken.
           if (!named && best) break;
           if (named) {
-            const uint32_t priority = hwcaps_priority(table, hwcap, hwcaps);
+            const uint32_t priority = hwcaps_priority(table, hwcap, query.hwcaps);
             if (priority == 0 || (best && priority >= best_priority)) continue;
             best_priority = priority;
           } else if (hwcap != 0) {

@@ -1,0 +1,156 @@
+// The walk of a load, top to bottom: the library the Driver Manager asks
+// for is found as this process's loader finds it, then what it needs,
+// breadth first and each in the order it names them, as glibc maps them
+// (Windows' loader follows the same order for what it imports); the first
+// that cannot be had decides the word. Then what the loader checks of the
+// whole load. What the loaders do differently is in their rules.
+#include "loader/loader.h"
+
+#include <cstring>
+
+#include "loader/rules.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The run's state; reset_loader starts it anew.
+loader_state run;
+
+const char* arch_name(library_arch arch) {
+  switch (arch) {
+    case arch_x86: return "x86";
+    case arch_x64: return "x64";
+    case arch_arm64: return "arm64";
+    case arch_arm: return "arm";
+    case arch_other: break;
+  }
+  return "other";
+}
+
+// The word for a search that did not end with a loadable file: of the
+// library itself (name null) or of a library it needs.
+void failure_word(const search& s, search_end end, const char* name, library_verdict* verdict) {
+  const char* stem = "missing";
+  library_arch arch = s.other_arch;
+  if (end == search_failed && s.failure == object_unreadable) stem = "unreadable";
+  else if (end == search_failed && s.failure == object_not_a_library) stem = "not-a-library";
+  else if (end == search_failed || s.passed_over) stem = "mismatch";
+  if (end == search_failed && s.failure != object_unreadable) arch = object_at(run, s.object).arch;
+  copy_text(verdict->word, stem, sizeof verdict->word);
+  if (name) {
+    strcat(verdict->word, "-dependency:");
+    append_name(verdict->word, sizeof verdict->word, name);
+  }
+  if (strcmp(stem, "mismatch") == 0) {
+    strcat(verdict->word, ":");
+    strcat(verdict->word, arch_name(arch));
+  }
+}
+
+// Finds a name that a library of the load needs, as the loader would: a
+// path with its tokens expanded against the folder of the library that
+// names it, else by the loader's search.
+search_end find_needed(search* s, int entry) {
+  const loader_rules& rules = *run.rules;
+  if (!rules.is_path(s->name)) return rules.search(run, s, entry);
+  char origin[path_capacity], path[path_capacity];
+  folder_of(name_at(run, run.load[entry].found_as), rules.slash, origin, sizeof origin);
+  if (!expand_tokens(s->name, strlen(s->name), origin, path, sizeof path)) return search_on;
+  return try_candidate(run, s, path, false);
+}
+
+// Maps what the loaded libraries need, breadth first and each in the order
+// it names them; the first that cannot be had decides. Then what the
+// loader checks of the whole.
+void walk(library_verdict* verdict) {
+  const loader_rules& rules = *run.rules;
+  for (int at = 0; at < run.load_count; ++at) {
+    uint32_t offset = object_at(run, run.load[at].object).needed;
+    const uint32_t count = object_at(run, run.load[at].object).needed_count;
+    for (uint32_t k = 0; k < count; ++k) {
+      char name[path_capacity];
+      copy_text(name, name_at(run, offset), sizeof name);
+      offset += static_cast<uint32_t>(strlen(name) + 1);
+      if (rules.spell) rules.spell(name, sizeof name);
+      if ((rules.built_in && rules.built_in(name)) || loaded_object_named(run, name) >= 0) continue;
+      search s{};
+      s.name = name;
+      const search_end end = find_needed(&s, at);
+      if (end != search_found) {
+        failure_word(s, end, name, verdict);
+        return;
+      }
+      bool loaded = false;
+      for (int i = 0; i < run.load_count && !loaded; ++i) loaded = run.load[i].object == s.object;
+      // A file already loaded under another name is taken again; past the
+      // limit, libraries are not followed.
+      if (loaded || run.load_count == max_load) continue;
+      const uint32_t found_as = add_name(&run.objects, s.found_as, strlen(s.found_as));
+      run.load[run.load_count++] = {s.object, found_as, add_name(&run.objects, name, strlen(name)), at};
+    }
+  }
+  if (rules.check_load) rules.check_load(run, verdict);
+}
+
+// The word of an earlier walk of the same file from the same folder, whose
+// load is the same; null when there was none.
+const char* remembered_word(int object, const char* folder) {
+  for (uint32_t i = 0; i < run.remembered_count; ++i)
+    if (run.remembered[i].object == object && strcmp(name_at(run, run.remembered[i].folder), folder) == 0)
+      return name_at(run, run.remembered[i].word);
+  return nullptr;
+}
+
+}  // namespace
+
+library_arch program_arch() {
+#if defined(__x86_64__) || defined(_M_X64)
+  return arch_x64;
+#elif defined(__i386__) || defined(_M_IX86)
+  return arch_x86;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+  return arch_arm64;
+#elif defined(__arm__) || defined(_M_ARM)
+  return arch_arm;
+#else
+  return arch_other;
+#endif
+}
+
+void load_library(const char* name, library_verdict* verdict) {
+  run.rules = &native_rules();
+  const loader_rules& rules = *run.rules;
+  run.load_count = 0;
+  search s{};
+  char spelled[path_capacity];
+  copy_text(spelled, name, sizeof spelled);
+  s.name = spelled;
+  search_end end;
+  if (rules.is_path(name)) {
+    end = try_candidate(run, &s, name, false);
+  } else {
+    if (rules.spell) rules.spell(spelled, sizeof spelled);
+    end = rules.search(run, &s, -1);
+  }
+  copy_text(verdict->file, end == search_on ? (s.passed_over ? s.other_file : "") : s.found_as, sizeof verdict->file);
+  if (end != search_found) {
+    failure_word(s, end, nullptr, verdict);
+    return;
+  }
+  char folder[path_capacity];
+  folder_of(s.found_as, rules.slash, folder, sizeof folder);
+  if (const char* word = remembered_word(s.object, folder)) {
+    copy_text(verdict->word, word, sizeof verdict->word);
+    return;
+  }
+  copy_text(verdict->word, "ok", sizeof verdict->word);
+  run.load[0] = {s.object, add_name(&run.objects, s.found_as, strlen(s.found_as)),
+                 add_name(&run.objects, name, strlen(name)), -1};
+  run.load_count = 1;
+  walk(verdict);
+  if (make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096))
+    run.remembered[run.remembered_count++] = {s.object, add_name(&run.objects, folder, strlen(folder)),
+                                              add_name(&run.objects, verdict->word, strlen(verdict->word))};
+}
+
+void reset_loader() { reset_loader_state(&run); }

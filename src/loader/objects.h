@@ -1,0 +1,94 @@
+// The run's table of library files: each file read once, known by its
+// identity, with what the loader decides by; their names in one pool, named
+// by offset; the symbol versions they require and define.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "loader/binary_file.h"
+#include "loader/loader.h"
+
+enum object_state {
+  object_loadable,
+  // Built for another architecture, in a way the loader passes over when
+  // it searches.
+  object_other_arch,
+  // Built for another architecture, refused outright.
+  object_foreign,
+  object_not_a_library,
+  object_unreadable,
+};
+
+// What the model keeps of a library file: enough to decide whether the
+// loader would take it, where it looks for what it needs, and which symbol
+// versions it needs and defines.
+struct loaded_object {
+  uint64_t identity[2];
+  object_state state;
+  library_arch arch;
+  // Pool offsets; 0 is the empty string, and stands for "none" too.
+  uint32_t path;
+  uint32_t soname;
+  uint32_t rpath;
+  uint32_t runpath;
+  bool has_runpath;
+  bool no_default_folders;
+  // The names of the libraries it needs, NUL-separated.
+  uint32_t needed;
+  uint32_t needed_count;
+  // Its symbol version requirements and definitions, in their table.
+  uint32_t first_need, need_count;
+  uint32_t first_definition, definition_count;
+};
+
+// A symbol version one file requires of another, or one a file defines.
+struct symbol_version {
+  uint32_t file;  // requirements only: the file's name as the requiring file writes it
+  uint32_t name;
+  uint32_t hash;
+  bool weak;
+};
+
+struct object_table {
+  char* pool;
+  size_t pool_used, pool_size;
+  loaded_object* objects;
+  uint32_t count, size;
+  symbol_version* versions;
+  uint32_t version_count, version_size;
+};
+
+// Appends text (length bytes and a NUL) to the pool and returns its
+// offset; 0 when the pool is full.
+uint32_t add_name(object_table* table, const char* text, size_t length);
+const char* name_at(const object_table& table, uint32_t offset);
+
+// Appends a symbol version; false when the table is full.
+bool add_symbol_version(object_table* table, const symbol_version& version);
+
+// A reader of one format: fills the object from the file's headers (its
+// state and, when loadable, what it needs). The file is open, its path in
+// the pool already.
+typedef void (*object_reader)(binary_file* file, object_table* table, loaded_object* object);
+
+// Opens a file and reads it, once per file and run: the object's index, or
+// the platform's failure (file_missing, file_denied, file_unreadable).
+int open_object(object_table* table, const char* path, object_reader read);
+
+// Frees everything the table holds.
+void clear_objects(object_table* table);
+
+// Grows a heap array so that it holds one more; false at the limit.
+template <typename T>
+inline bool make_room(T** array, uint32_t count, uint32_t* size, uint32_t limit) {
+  if (count < *size) return true;
+  if (count >= limit) return false;
+  const uint32_t larger = *size == 0 ? 64 : (*size > limit / 2 ? limit : *size * 2);
+  T* grown = static_cast<T*>(realloc(*array, size_t{larger} * sizeof(T)));
+  if (!grown) return false;
+  *array = grown;
+  *size = larger;
+  return true;
+}

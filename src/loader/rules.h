@@ -1,0 +1,37 @@
+// What sets one loader apart, as a table of rules each of the three fills:
+// glibc.cc (glibc's ld.so), windows.cc (Windows' LoadLibrary), dyld.cc
+// (macOS's dyld). The walk in loader.cc follows whichever is this
+// process's.
+#pragma once
+
+#include <cstddef>
+
+#include "loader/search.h"
+
+struct loader_rules {
+  // Reads a file of the loader's format.
+  object_reader read;
+  char slash;
+  // Whether names are compared by their file name, without regard to case.
+  bool ignore_case;
+  // Whether the loader takes a name as a path rather than searching for it.
+  bool (*is_path)(const char* name);
+  // Spells a bare name as the loader looks for it; null: as it is.
+  void (*spell)(char* name, size_t cap);
+  // Whether the loader has a name without a file; null: never.
+  bool (*built_in)(const char* name);
+  // Searches a bare name that a library of the load needs (entry), or that
+  // the Driver Manager asks for (-1).
+  search_end (*search)(loader_state& state, search* s, int entry);
+  // What the loader checks once everything is mapped; null: nothing.
+  void (*check_load)(loader_state& state, library_verdict* verdict);
+};
+
+extern const loader_rules glibc_rules;
+extern const loader_rules windows_rules;
+extern const loader_rules dyld_rules;
+
+// The rules of this process's own loader: native-glibc.cc,
+// native-windows.cc or native-dyld.cc, the one the build links, so that a
+// program holds no other loader's rules.
+const loader_rules& native_rules();

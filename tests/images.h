@@ -1,0 +1,71 @@
+// Images of library files and loader caches, built byte by byte: ELF, PE
+// and Mach-O files and glibc's cache, for the loader's tests and the
+// fuzzer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "loader/loader.h"
+
+// Writes a 16-bit value into bytes at a position, in either byte order.
+void put16(std::string* bytes, size_t at, unsigned value, bool big_endian);
+
+// Writes a value of size bytes into bytes at a position, in either order.
+void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool big_endian);
+
+// The smallest ELF image a loader maps, of a class (1: 32-bit, 2: 64-bit),
+// byte order (1: little, 2: big), type (3: a shared object) and machine:
+// the header, a segment loading the whole file, and a dynamic section with
+// these entries: NEEDED, SONAME, RPATH and RUNPATH name strings; VERNEED
+// "FILE VERSION[/FLAGS] ..." and VERDEF "VERSION ..." their tables; the
+// others hold a number.
+std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
+                       const std::vector<std::pair<uint64_t, std::string>>& dynamic = {});
+
+// A DLL as a linker writes one: DOS header, "PE\0\0" at pe_offset, COFF
+// and optional header (the magic of machine's word size unless given) and
+// one section whose data ends the file, holding an import directory of the
+// names given; cut to length when given.
+std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 0x80, size_t length = 0,
+               unsigned magic = 0, const std::vector<std::string>& imports = {});
+
+std::string elf(int elf_class, int order, unsigned type, unsigned machine, size_t length = 0);
+
+// The image with one byte changed.
+std::string patched(std::string bytes, size_t at, char value);
+
+// A Mach-O header of a CPU and file type (6: a dynamic library).
+std::string macho(uint32_t cpu, uint32_t type);
+
+// A universal file holding these slices, each whole, one after another.
+std::string universal(const std::vector<std::string>& slices, size_t cut = 0);
+
+struct cache_entry {
+  uint32_t flags;
+  std::string key, value;
+  uint64_t hwcap = 0;
+};
+
+// A loader cache of the current format, the entries in the order given,
+// its strings after them; its byte order flag (2: little, 3: big) and a
+// header that claims extra entries. Behind an old-format table with
+// old_entries.
+std::string ld_cache(const std::vector<cache_entry>& entries, unsigned order = 2, uint32_t extra = 0,
+                     bool old_entries = false);
+
+// A cache of the old format alone: its entries, then their strings.
+std::string old_ld_cache(const std::vector<cache_entry>& entries);
+
+// ELF shared objects of this program's own kind and of the other class,
+// the name of that other architecture, and PE characteristics.
+inline const int own_class = sizeof(void*) == 8 ? 2 : 1;
+inline const unsigned own_machine = program_arch() == arch_x64 ? 62 : 3;
+inline const std::string own = elf(own_class, 1, 3, own_machine);
+inline const std::string other = program_arch() == arch_x64 ? elf(1, 1, 3, 3) : elf(2, 1, 3, 62);
+inline const char* const other_arch = program_arch() == arch_x64 ? "x86" : "x64";
+inline const unsigned dll = 0x2002, program = 0x0002;
+inline const uint64_t flags_1 = 0x6ffffffb;

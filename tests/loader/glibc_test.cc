@@ -1,0 +1,91 @@
+// glibc's search for what a library needs, and its check of symbol versions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check_cases.h"
+#include "fakes.h"
+#include "images.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(Glibc, FollowsWhatTheLibraryNeeds) {
+  const uint64_t needed = 1, soname = 14, rpath = 15, runpath = 29;
+  const std::string no_default_folders = "2048";
+  const struct {
+    const char* name;
+    std::vector<std::pair<uint64_t, std::string>> root;
+    std::string word;
+  } cases[] = {
+      {"found in a default folder", {{needed, "libd.so"}}, "ok"},
+      {"found nowhere", {{needed, "libgone.so"}}, "missing-dependency:libgone.so"},
+      {"its name as the file writes it", {{needed, "lib\tgone.so"}}, "missing-dependency:lib?gone.so"},
+      {"in the RUNPATH, from its own folder", {{runpath, "$ORIGIN/sub"}, {needed, "libs.so"}}, "ok"},
+      {"in the RPATH", {{rpath, "/p"}, {needed, "libp.so"}}, "ok"},
+      {"RPATH passed over with a RUNPATH",
+       {{rpath, "/p"}, {runpath, "/q"}, {needed, "libp.so"}},
+       "missing-dependency:libp.so"},
+      {"the RPATH of the library that loaded it", {{rpath, "/p"}, {needed, "libmid.so"}}, "ok"},
+      {"only of another architecture", {{needed, "libo.so"}}, "mismatch-dependency:libo.so:"s + other_arch},
+      {"not a library", {{needed, "libt.so"}}, "not-a-library-dependency:libt.so"},
+      {"loaded in the process by its SONAME", {{needed, "libc.so.6"}}, "ok"},
+      {"a path in a token", {{needed, "$ORIGIN/sub/libs.so"}}, "ok"},
+      {"$ORIGIN_x is no token", {{runpath, "$ORIGIN_x"}, {needed, "libs.so"}}, "ok"},
+      {"only the cache holds it", {{needed, "libk.so"}}, "ok"},
+      {"-z nodefaultlib: not the default folders",
+       {{flags_1, no_default_folders}, {needed, "libd.so"}},
+       "missing-dependency:libd.so"},
+      {"-z nodefaultlib: nor the cache",
+       {{flags_1, no_default_folders}, {needed, "libk.so"}},
+       "missing-dependency:libk.so"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/r/root.so", elf_header(own_class, 1, 3, own_machine, c.root)},
+                     {"/e/libd.so", own},
+                     {"/r/sub/libs.so", own},
+                     {"/p/libp.so", own},
+                     {"/e/libmid.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libdeep.so"}})},
+                     {"/p/libdeep.so", own},
+                     {"/e/libo.so", other},
+                     {"/e/libt.so", "text"},
+                     {"/run/libc.so", elf_header(own_class, 1, 3, own_machine, {{soname, "libc.so.6"}})},
+                     {"$ORIGIN_x/libs.so", own},
+                     {"/r_x/libs.so", "text"},
+                     {"/k/libk.so", own},
+                     {"/cache", ld_cache({{0x303, "libk.so", "/k/libk.so"}})}};
+    fake_os.facts.cache = "/cache";
+    fake_os.facts.cache_flags[0] = 0x303;
+    fake_os.facts.default_folders = "/e";
+    fake_os.facts.loaded = "/run/libc.so\0";
+    expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
+  }
+}
+
+TEST(Glibc, ChecksSymbolVersionsAsGlibcDoes) {
+  const uint64_t needed = 1, verneed = 0x6ffffffe, verdef = 0x6ffffffc;
+  const struct {
+    const char* name;
+    std::string need;  // what the library requires of libv.so
+    std::vector<std::pair<uint64_t, std::string>> libv;
+    std::string word;
+  } cases[] = {
+      {"defined", "libv.so V_2", {{verdef, "libv.so V_1 V_2"}}, "ok"},
+      {"not defined", "libv.so V_2", {{verdef, "libv.so V_1"}}, "missing-version:libv.so:V_2"},
+      {"a file that defines no versions", "libv.so V_2", {}, "ok"},
+      {"a weak requirement", "libv.so V_2/2", {{verdef, "libv.so V_1"}}, "ok"},
+      {"the base flag is not weak", "libv.so V_2/1", {{verdef, "libv.so V_1"}}, "missing-version:libv.so:V_2"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/r/root.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libv.so"}, {verneed, c.need}})},
+                     {"/e/libv.so", elf_header(own_class, 1, 3, own_machine, c.libv)}};
+    fake_os.facts.default_folders = "/e";
+    expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
+  }
+}
+
+}  // namespace

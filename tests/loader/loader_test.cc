@@ -1,0 +1,58 @@
+// The walk: the word for the file itself, and verdicts remembered for the run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check_cases.h"
+#include "fakes.h"
+#include "images.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(Loader, NamesWhatIsWrongWithTheFile) {
+  reset_fakes();
+  fake_os.files = {{"/lib/own.so", own},
+                   {"/lib/bare.so", own},
+                   {"/lib/text.so", "hello"},
+                   {"/lib/program", elf(2, 1, 2, 62)},
+                   {"/lib/arm64.so", elf(2, 1, 3, 183)},
+                   {"/lib/arm.so", elf(1, 1, 3, 40)},
+                   {"/lib/s390.so", elf(2, 1, 3, 22)}};
+  fake_os.unreadable = {"/lib/locked.so"};
+  fake_os.denied = {"/lib/private.so"};
+  fake_os.facts.default_folders = "/lib";
+  expect_checks({
+      {"own architecture", "/lib/own.so", "ok", "/lib/own.so"},
+      {"found by the search", "bare.so", "ok", "/lib/bare.so"},
+      {"not found by the search", "nowhere.so", "missing", ""},
+      {"no such file", "/lib/gone.so", "missing", ""},
+      {"no library value", "", "missing", ""},
+      {"cannot be read", "/lib/locked.so", "unreadable", "/lib/locked.so"},
+      {"may not be read", "/lib/private.so", "unreadable", "/lib/private.so"},
+      {"text", "/lib/text.so", "not-a-library", "/lib/text.so"},
+      {"program", "/lib/program", "not-a-library", "/lib/program"},
+      {"other architecture", "/lib/arm64.so", program_arch() == arch_arm64 ? "ok" : "mismatch:arm64", "/lib/arm64.so"},
+      {"32-bit ARM", "/lib/arm.so", "mismatch:arm", "/lib/arm.so"},
+      {"unknown architecture", "/lib/s390.so", "mismatch:other", "/lib/s390.so"},
+  });
+}
+
+TEST(Loader, RemembersAVerdictByTheFileAndItsFolder) {
+  reset_fakes();
+  const uint64_t needed = 1, runpath = 29;
+  fake_os.files = {
+      {"/one/drv.so", elf_header(own_class, 1, 3, own_machine, {{runpath, "$ORIGIN/deps"}, {needed, "libx.so"}})},
+      {"/one/deps/libx.so", own}};
+  fake_os.links = {{"/two/drv.so", "/one/drv.so"}};
+  reset_loader();
+  for (const auto& [value, word] : {std::pair{"/one/drv.so", "ok"}, {"/two/drv.so", "missing-dependency:libx.so"}}) {
+    library_verdict verdict;
+    check_library(value, value, &verdict);
+    EXPECT_STREQ(verdict.word, word) << value;
+  }
+}
+
+}  // namespace
