@@ -42,7 +42,9 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
       case 'C': options->check_library = true; break;
       case 'J': options->json_lines = true; break;
       default:
-        printf("Bad argument %s. Ignored.\n", argument);
+        fputs("Bad argument ", stdout);
+        fputs(argument, stdout);
+        fputs(". Ignored.\n", stdout);
         bad_argument_seen = true;
         break;
     }

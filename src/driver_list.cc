@@ -8,6 +8,7 @@
 #include "attributes.h"
 #include "driver_file.h"
 #include "library_check.h"
+#include "number_text.h"
 #include "output/line_writer.h"
 #include "platform/platform.h"
 
@@ -100,8 +101,12 @@ int list_drivers(const list_options& options) {
       // The drivers the Driver Manager leaves out cannot be checked at all.
       const int installed = platform_count_installed_drivers(listed_drivers, listed_bytes, names_cut);
       if (installed > listed_drivers) {
-        fprintf(stderr, "WARNING: the Driver Manager listed %d of the %d drivers in odbcinst.ini\n", listed_drivers,
-                installed);
+        char listed[24], all[24];
+        fputs("WARNING: the Driver Manager listed ", stderr);
+        fputs(decimal_text(static_cast<unsigned>(listed_drivers), 1, listed), stderr);
+        fputs(" of the ", stderr);
+        fputs(decimal_text(static_cast<unsigned>(installed), 1, all), stderr);
+        fputs(" drivers in odbcinst.ini\n", stderr);
         library_problems = true;
       }
       if (library_problems) status = status_library_problem;

@@ -180,6 +180,16 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file&) {}
 
+bool platform_folder_exists(const char* path) {
+  // A folder exists where a file lies below it.
+  const std::string folder = std::string(path).substr(0, std::string(path).find_last_not_of("/\\") + 1);
+  for (const auto& [file, bytes] : fake_os.files)
+    if (file.size() > folder.size() && file.compare(0, folder.size(), folder) == 0 &&
+        (file[folder.size()] == '/' || file[folder.size()] == '\\'))
+      return true;
+  return folder.empty() || folder == ".";
+}
+
 bool platform_file_readable(const char* path) {
   return fake_os.files.count(resolved(path)) && !listed(fake_os.denied, path);
 }

@@ -95,14 +95,20 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
 std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset, size_t length, unsigned magic,
                const std::vector<std::string>& imports) {
   const bool wide = machine == 0x8664 || machine == 0xAA64;
-  const size_t optional = wide ? 240 : 224, sections = pe_offset + 24 + optional;
+  const size_t optional = wide ? 240 : 224, sections = pe_offset + 24 + optional, thunk = wide ? 8 : 4;
+  const size_t data_at = (sections + 40 + 0x1FF) & ~size_t{0x1FF};
   const bool headers_written = pe_offset <= 8192;
+  // The descriptors, then for each DLL its list of one function, the
+  // function's hint and name, the DLL's name.
   std::string data(imports.empty() ? 16 : 20 * (imports.size() + 1), '\0');
   for (size_t i = 0; i < imports.size(); ++i) {
-    put_word(&data, 20 * i + 12, 0x1000 + data.size(), 4, false), put_word(&data, 20 * i + 16, 0x1000, 4, false);
-    data += imports[i] + '\0';
+    const size_t list = data.size(), function = list + 2 * thunk, name = function + 4;
+    data += std::string(2 * thunk + 4, '\0') + imports[i] + '\0';
+    data.replace(function + 2, 1, "f");
+    put_word(&data, list, 0x1000 + function, thunk, false);
+    put_word(&data, 20 * i + 12, 0x1000 + name, 4, false), put_word(&data, 20 * i + 16, 0x1000 + list, 4, false);
   }
-  std::string bytes(headers_written ? sections + 40 : 64, '\0');
+  std::string bytes(headers_written ? data_at : 64, '\0');
   bytes[0] = 'M', bytes[1] = 'Z';
   if (headers_written) {
     bytes.replace(pe_offset, 4, "PE\0\0"s);
@@ -111,12 +117,16 @@ std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset, s
     put16(&bytes, pe_offset + 20, optional, false);
     put16(&bytes, pe_offset + 22, characteristics, false);
     put16(&bytes, pe_offset + 24, magic ? magic : wide ? 0x20B : 0x10B, false);
+    put_word(&bytes, pe_offset + 24 + 32, 0x1000, 4, false);                     // section alignment
+    put_word(&bytes, pe_offset + 24 + 36, 0x200, 4, false);                      // file alignment
+    put_word(&bytes, pe_offset + 24 + 56, 0x1000 + ((data.size() + 0xFFF) & ~size_t{0xFFF}), 4, false);  // image size
+    put_word(&bytes, pe_offset + 24 + 60, data_at, 4, false);                    // headers' size
     put_word(&bytes, pe_offset + 24 + (wide ? 108 : 92), 16, 4, false);
     if (!imports.empty()) put_word(&bytes, pe_offset + 24 + (wide ? 120 : 104), 0x1000, 4, false);
-    put_word(&bytes, sections + 8, data.size(), 4, false);     // its size in memory
-    put_word(&bytes, sections + 12, 0x1000, 4, false);         // its address
-    put_word(&bytes, sections + 16, data.size(), 4, false);    // its size in the file
-    put_word(&bytes, sections + 20, sections + 40, 4, false);  // where it is
+    put_word(&bytes, sections + 8, data.size(), 4, false);   // its size in memory
+    put_word(&bytes, sections + 12, 0x1000, 4, false);       // its address
+    put_word(&bytes, sections + 16, data.size(), 4, false);  // its size in the file
+    put_word(&bytes, sections + 20, data_at, 4, false);      // where it is
     bytes += data;
   }
   for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(pe_offset >> (8 * i));

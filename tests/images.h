@@ -28,8 +28,9 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
 
 // A DLL as a linker writes one: DOS header, "PE\0\0" at pe_offset, COFF
 // and optional header (the magic of machine's word size unless given) and
-// one section whose data ends the file, holding an import directory of the
-// names given; cut to length when given.
+// one section at 0x1000 whose data, at the next 512 bytes, ends the file,
+// holding an import directory of the DLLs given, a function "f" of each;
+// cut to length when given.
 std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 0x80, size_t length = 0,
                unsigned magic = 0, const std::vector<std::string>& imports = {});
 

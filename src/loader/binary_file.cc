@@ -53,16 +53,13 @@ bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length)
   return true;
 }
 
-bool read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap) {
+text_end read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap) {
   if (limit > file->size) limit = file->size;
-  if (offset >= limit) return false;
-  // From a window that holds its start, the next one too if it runs on:
-  // a string is at most a window long.
   size_t length = 0;
-  for (int window = 0; window < 2; ++window) {
-    const uint64_t at = offset + length;
-    if (at >= limit) return false;
-    if (!in_window(*file, strings, at, 1) && !fill_window(file, strings, at)) return false;
+  text[0] = '\0';
+  // Window by window from the one that holds the start.
+  for (uint64_t at = offset; at < limit;) {
+    if (!in_window(*file, strings, at, 1) && !fill_window(file, strings, at)) return text_unread;
     const size_t from = static_cast<size_t>(at - file->window_start[strings]);
     const uint64_t end = limit - file->window_start[strings];
     const size_t available =
@@ -70,15 +67,17 @@ bool read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, s
     const unsigned char* start = file->window[strings] + from;
     const void* nul = memchr(start, '\0', available);
     const size_t piece = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - start) : available;
-    if (length + piece >= cap) return false;
+    if (length + piece >= cap) {
+      text[length] = '\0';
+      return text_over_cap;
+    }
     memcpy(text + length, start, piece);
     length += piece;
-    if (nul) {
-      text[length] = '\0';
-      return true;
-    }
+    text[length] = '\0';
+    if (nul) return text_whole;
+    at += piece;
   }
-  return false;
+  return text_at_limit;
 }
 
 uint16_t get16(const binary_file& file, const unsigned char* at) {

@@ -29,10 +29,17 @@ void memory_file(const unsigned char* bytes, size_t size, binary_file* file);
 // Small reads come from the window of tables.
 bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length);
 
-// The NUL-terminated string at offset, which must end before limit (and
-// the file's end), into text (at most cap bytes, its NUL included): false
-// when it does not end in time.
-bool read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap);
+// How a string read ended.
+enum text_end {
+  text_whole,     // at its NUL
+  text_at_limit,  // at the limit (or the file's end) before a NUL: text holds what was read
+  text_over_cap,  // longer than the buffer
+  text_unread,    // a read failed
+};
+
+// Reads the NUL-terminated string at offset, up to limit, into text (at
+// most cap bytes, its NUL included; text always ends in a NUL).
+text_end read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap);
 
 // Integers in the file's byte order.
 uint16_t get16(const binary_file& file, const unsigned char* at);

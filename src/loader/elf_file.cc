@@ -1,19 +1,23 @@
-// ELF: the checks glibc's loader makes before it maps a library, and the
-// parts of the dynamic section that say what it needs and where to look.
+// ELF: the checks glibc's loader makes of a file before and while it maps
+// it, and the parts of its dynamic section that say what it needs and
+// where to look. Everything past the headers is read as the loader sees
+// it: through the file's loadable segments, zeros where a segment holds
+// more in memory than in the file.
+#include "loader/elf_file.h"
+
 #include <cstdlib>
 #include <cstring>
 
-#include "loader/elf_file.h"
+#include "platform/platform.h"
 
 namespace {
 
 enum { class_32 = 1, class_64 = 2, little_endian = 1, big_endian = 2 };
 enum { osabi_sysv = 0, osabi_gnu = 3, type_exec = 2, type_dyn = 3 };
-enum { segment_load = 1, segment_dynamic = 2 };
+enum { segment_load = 1, segment_dynamic = 2, segment_executable = 1 };
 enum : uint64_t {
   tag_needed = 1,
   tag_strtab = 5,
-  tag_strsz = 10,
   tag_soname = 14,
   tag_rpath = 15,
   tag_runpath = 29,
@@ -22,9 +26,10 @@ enum : uint64_t {
   tag_verneed = 0x6ffffffe,
 };
 enum : uint64_t { flag_no_default_folders = 0x800, flag_no_open = 0x40, flag_pie = 0x08000000 };
-// Bounds on what a hostile file can make the reader hold.
-enum { max_headers = 1024, max_loads = 64, max_dynamic = 1 << 20, max_needed = 1024, max_versions = 4096 };
-enum { name_capacity = 4096 };
+// Bounds on what a hostile file can make the reader hold; past them, a
+// file is not followed.
+enum : uint64_t { max_dynamic = 1 << 20, max_needed = 4096, max_versions = 4096 };
+enum : size_t { name_capacity = 4096, list_capacity = 65536 };
 
 library_arch elf_arch(int elf_class, unsigned machine) {
   const bool wide = elf_class == class_64;
@@ -50,66 +55,115 @@ unsigned own_machine() {
 }
 
 struct load_segment {
-  uint64_t address, offset, size;
+  uint64_t address, offset, file_size, memory_size;
+  uint32_t flags;
 };
 
-struct elf_reader {
+// A file as the loader maps it.
+struct elf_image {
   binary_file* file;
   object_table* table;
   bool wide;
-  load_segment loads[max_loads];
-  int load_count;
-  uint64_t strings, strings_end;  // the string table's file offsets
+  load_segment* loads;
+  unsigned load_count;
+  uint64_t strings;  // the address of the string table; 0: none
+  bool failed;       // a read the loader would die of
+  bool too_large;    // a limit reached
 };
 
-uint64_t word(const elf_reader& elf, const unsigned char* at) {
+uint64_t word(const elf_image& elf, const unsigned char* at) {
   return elf.wide ? get64(*elf.file, at) : get32(*elf.file, at);
 }
 
-// The file offset of an address of the loaded image, and where the file's
-// part of its segment ends; false when no segment holds it in the file.
-bool file_offset(const elf_reader& elf, uint64_t address, uint64_t* offset, uint64_t* end) {
-  for (int i = 0; i < elf.load_count; ++i) {
-    const load_segment& load = elf.loads[i];
-    if (address < load.address || address - load.address >= load.size) continue;
-    *offset = load.offset + (address - load.address);
-    *end = load.offset + load.size;
-    return true;
-  }
-  return false;
+// The segment that maps an address; null when none does.
+const load_segment* segment_at(const elf_image& elf, uint64_t address) {
+  for (unsigned i = 0; i < elf.load_count; ++i)
+    if (address >= elf.loads[i].address && address - elf.loads[i].address < elf.loads[i].memory_size)
+      return &elf.loads[i];
+  return nullptr;
 }
 
-// A string of the dynamic string table, added to the pool; 0 when it does
-// not end inside the table.
-uint32_t dynamic_string(elf_reader* elf, uint64_t index) {
+// Reads length bytes at an address of the image, within one segment:
+// false where they are not all mapped or cannot be read.
+bool read_image(const elf_image& elf, uint64_t address, void* out, size_t length) {
+  const load_segment* load = segment_at(elf, address);
+  if (!load || length > load->memory_size - (address - load->address)) return false;
+  const uint64_t into = address - load->address;
+  const size_t from_file = into >= load->file_size
+                               ? 0
+                               : static_cast<size_t>(length < load->file_size - into ? length : load->file_size - into);
+  memset(static_cast<unsigned char*>(out) + from_file, 0, length - from_file);
+  return from_file == 0 || read_bytes(elf.file, load->offset + into, out, from_file);
+}
+
+// The string at an address of the image, into text (cap bytes). A string
+// the loader would read past its mapping marks the image failed, one too
+// long for text marks it too large.
+bool read_image_text(elf_image* elf, uint64_t address, char* text, size_t cap) {
+  const load_segment* load = segment_at(*elf, address);
+  text[0] = '\0';
+  if (!load) return !(elf->failed = true);
+  const uint64_t into = address - load->address;
+  if (into >= load->file_size) return true;  // zeros
+  switch (read_text(elf->file, load->offset + into, load->offset + load->file_size, text, cap)) {
+    case text_whole: return true;
+    case text_at_limit:
+      // Zeros follow where the segment holds more in memory than in the file.
+      if (load->memory_size > load->file_size) return true;
+      return !(elf->failed = true);
+    case text_over_cap: return !(elf->too_large = true);
+    case text_unread: break;
+  }
+  return !(elf->failed = true);
+}
+
+// A string of the string table, added to the pool (the empty one has an
+// offset of its own); 0 when it cannot be read.
+uint32_t dynamic_string(elf_image* elf, uint64_t index) {
   char text[name_capacity];
-  if (index >= elf->strings_end - elf->strings ||
-      !read_text(elf->file, elf->strings + index, elf->strings_end, text, sizeof text))
+  if (!elf->strings || !read_image_text(elf, elf->strings + index, text, sizeof text)) {
+    if (!elf->strings) elf->failed = true;
     return 0;
-  const size_t length = strlen(text);
-  // The pool's offset 0 is the empty string: an empty name gets its own.
-  return add_name(elf->table, text, length);
+  }
+  return add_name(elf->table, text, strlen(text));
+}
+
+// A folder list (RPATH, RUNPATH), kept with how it read: glibc reads one
+// only when it searches.
+uint32_t folder_list_string(elf_image* elf, uint64_t index, folder_list_state* read) {
+  char* text = static_cast<char*>(malloc(list_capacity));
+  elf_image probe = *elf;
+  probe.failed = probe.too_large = false;
+  const bool ok = text && elf->strings && read_image_text(&probe, elf->strings + index, text, list_capacity);
+  *read = ok ? list_read : probe.too_large || !text ? list_too_long : list_unmapped;
+  const uint32_t offset = ok ? add_name(elf->table, text, strlen(text)) : 0;
+  free(text);
+  return offset;
 }
 
 // Reads the symbol versions the file requires (DT_VERNEED): each entry
 // names a file and the versions it must define. glibc follows the links
-// until one is 0, whatever the counts say.
-bool read_requirements(elf_reader* elf, uint64_t address, loaded_object* object) {
-  uint64_t at, end;
-  if (!file_offset(*elf, address, &at, &end)) return false;
+// until one is 0, whatever the counts say, and knows the first entry's
+// version 1 alone. False when the tables would end the loader's check.
+bool read_requirements(elf_image* elf, uint64_t address, loaded_object* object) {
   object->first_need = elf->table->version_count;
-  for (int entries = 0; entries < max_versions; ++entries) {
+  for (uint64_t entries = 0;; ++entries) {
     unsigned char entry[16];
-    if (!read_bytes(elf->file, at, entry, sizeof entry) || get16(*elf->file, entry) != 1) return false;
+    if (entries == max_versions) return !(elf->too_large = true);
+    if (!read_image(*elf, address, entry, sizeof entry) || (entries == 0 && get16(*elf->file, entry) != 1))
+      return false;
     const uint32_t file = dynamic_string(elf, get32(*elf->file, entry + 4));
     if (!file) return false;
-    uint64_t aux_at = at + get32(*elf->file, entry + 8);
+    uint64_t aux_at = address + get32(*elf->file, entry + 8);
     for (;;) {
       unsigned char aux[16];
-      if (!read_bytes(elf->file, aux_at, aux, sizeof aux) || object->need_count >= max_versions) return false;
+      if (object->need_count >= max_versions) return !(elf->too_large = true);
+      if (!read_image(*elf, aux_at, aux, sizeof aux)) return false;
       const uint32_t name = dynamic_string(elf, get32(*elf->file, aux + 8));
       const bool weak = (get16(*elf->file, aux + 4) & 2) != 0;
-      if (!name || !add_symbol_version(elf->table, {file, name, get32(*elf->file, aux), weak})) return false;
+      if (!name) return false;
+      if (!add_symbol_version(elf->table, {file, name, get32(*elf->file, aux), weak, false}))
+        return !(elf->too_large = true);
       ++object->need_count;
       const uint32_t next = get32(*elf->file, aux + 12);
       if (next == 0) break;
@@ -117,58 +171,58 @@ bool read_requirements(elf_reader* elf, uint64_t address, loaded_object* object)
     }
     const uint32_t next = get32(*elf->file, entry + 12);
     if (next == 0) return true;
-    at += next;
+    address += next;
   }
-  return false;
 }
 
-// Reads the symbol versions the file defines (DT_VERDEF), each named by
-// its first auxiliary entry.
-bool read_definitions(elf_reader* elf, uint64_t address, loaded_object* object) {
-  uint64_t at, end;
-  if (!file_offset(*elf, address, &at, &end)) return false;
+// Reads the symbol versions the file defines (DT_VERDEF), each named by its
+// first auxiliary entry. A record of a version glibc does not know is kept
+// as such: only a check that reaches it fails. False when the tables would
+// end the loader's check.
+bool read_definitions(elf_image* elf, uint64_t address, loaded_object* object) {
   object->first_definition = elf->table->version_count;
-  for (int entries = 0; entries < max_versions; ++entries) {
+  for (uint64_t entries = 0;; ++entries) {
     unsigned char entry[20], aux[8];
-    if (!read_bytes(elf->file, at, entry, sizeof entry) || get16(*elf->file, entry) != 1 ||
-        !read_bytes(elf->file, at + get32(*elf->file, entry + 12), aux, sizeof aux))
+    if (entries == max_versions) return !(elf->too_large = true);
+    if (!read_image(*elf, address, entry, sizeof entry) ||
+        !read_image(*elf, address + get32(*elf->file, entry + 12), aux, sizeof aux))
       return false;
+    const bool known = get16(*elf->file, entry) == 1;
     const uint32_t name = dynamic_string(elf, get32(*elf->file, aux));
-    if (!name || !add_symbol_version(elf->table, {0, name, get32(*elf->file, entry + 8), false})) return false;
+    if (!name) return false;
+    if (!add_symbol_version(elf->table, {0, name, get32(*elf->file, entry + 8), false, !known}))
+      return !(elf->too_large = true);
     ++object->definition_count;
     const uint32_t next = get32(*elf->file, entry + 16);
     if (next == 0) return true;
-    at += next;
+    address += next;
   }
-  return false;
 }
 
-// The dynamic section: what the file needs, where it looks, its flags.
-bool read_dynamic(elf_reader* elf, uint64_t address, uint64_t size, loaded_object* object) {
-  uint64_t at, end;
+// The dynamic section, read as glibc reads it: from its address up to
+// DT_NULL, whatever its size says. What the file needs, where it looks, its
+// flags; false when the loader would refuse or die of it.
+bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object) {
   const size_t entry_size = elf->wide ? 16 : 8;
-  if (size == 0 || !file_offset(*elf, address, &at, &end)) return false;
-  if (size > end - at) size = end - at;
-  if (size > max_dynamic) size = max_dynamic;
-  unsigned char* dynamic = static_cast<unsigned char*>(malloc(size));
-  bool ok = dynamic && read_bytes(elf->file, at, dynamic, size);
   uint64_t needed[max_needed];
   size_t needed_count = 0;
-  uint64_t strings = 0, strings_size = 0, soname = 0, rpath = 0, runpath = 0, flags = 0;
-  uint64_t requirements = 0, definitions = 0;
-  bool has_soname = false, has_rpath = false, closed = false;
+  uint64_t soname = 0, rpath = 0, runpath = 0, flags = 0, requirements = 0, definitions = 0;
+  bool has_soname = false, has_rpath = false;
   object->has_runpath = false;
-  for (size_t i = 0; ok && !closed && i + entry_size <= size; i += entry_size) {
-    const uint64_t tag = word(*elf, dynamic + i);
-    const uint64_t value = word(*elf, dynamic + i + entry_size / 2);
-    switch (elf->wide ? tag : static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(tag)))) {
-      case 0: closed = true; break;
+  for (uint64_t at = address;; at += entry_size) {
+    unsigned char entry[16];
+    if (at - address >= max_dynamic) return !(elf->too_large = true);
+    if (!read_image(*elf, at, entry, entry_size)) return false;
+    const uint64_t raw = word(*elf, entry);
+    const uint64_t tag = elf->wide ? raw : static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(raw)));
+    const uint64_t value = word(*elf, entry + entry_size / 2);
+    if (tag == 0) break;
+    switch (tag) {
       case tag_needed:
-        if (needed_count == max_needed) ok = false;
-        else needed[needed_count++] = value;
+        if (needed_count == max_needed) return !(elf->too_large = true);
+        needed[needed_count++] = value;
         break;
-      case tag_strtab: strings = value; break;
-      case tag_strsz: strings_size = value; break;
+      case tag_strtab: elf->strings = value; break;
       case tag_soname: soname = value, has_soname = true; break;
       case tag_rpath: rpath = value, has_rpath = true; break;
       case tag_runpath: runpath = value, object->has_runpath = true; break;
@@ -178,23 +232,22 @@ bool read_dynamic(elf_reader* elf, uint64_t address, uint64_t size, loaded_objec
       default: break;
     }
   }
-  free(dynamic);
-  // dlopen refuses position-independent programs and objects that ask
-  // not to be opened.
-  if (!ok || !closed || (flags & (flag_pie | flag_no_open)) != 0) return false;
+  // dlopen refuses position-independent programs and objects that ask not
+  // to be opened.
+  if ((flags & (flag_pie | flag_no_open)) != 0) return false;
   object->no_default_folders = (flags & flag_no_default_folders) != 0;
-  if (strings_size > 0) {
-    uint64_t end_of_segment;
-    if (!file_offset(*elf, strings, &elf->strings, &end_of_segment)) return false;
-    elf->strings_end = strings_size < end_of_segment - elf->strings ? elf->strings + strings_size : end_of_segment;
-  }
-  if ((has_soname && !(object->soname = dynamic_string(elf, soname))) ||
-      (has_rpath && !(object->rpath = dynamic_string(elf, rpath))) ||
-      (object->has_runpath && !(object->runpath = dynamic_string(elf, runpath))))
-    return false;
-  if ((requirements && !read_requirements(elf, requirements, object)) ||
-      (definitions && !read_definitions(elf, definitions, object)))
-    return false;
+  if (has_soname && !(object->soname = dynamic_string(elf, soname))) return false;
+  // A RUNPATH hides the RPATH from glibc.
+  if (has_rpath && !object->has_runpath) object->rpath = folder_list_string(elf, rpath, &object->rpath_state);
+  if (object->has_runpath) object->runpath = folder_list_string(elf, runpath, &object->runpath_state);
+  // glibc meets the version tables only when it checks versions, after
+  // mapping: what it would die of there is kept for then.
+  const bool failed = elf->failed;
+  if (elf->strings && ((requirements && !read_requirements(elf, requirements, object)) ||
+                       (definitions && !read_definitions(elf, definitions, object))))
+    object->damaged_versions = true;
+  if (elf->too_large) return false;
+  if (elf->failed != failed) object->damaged_versions = true, elf->failed = failed;
   // The names last, so that they lie side by side in the pool.
   for (size_t i = 0; i < needed_count; ++i) {
     const uint32_t name = dynamic_string(elf, needed[i]);
@@ -205,10 +258,31 @@ bool read_dynamic(elf_reader* elf, uint64_t address, uint64_t size, loaded_objec
   return true;
 }
 
+// The loadable segments, checked as glibc maps them: address and offset
+// congruent modulo the page size ("ELF load command address/offset not
+// page-aligned"), each wholly in the file (past its end the process dies
+// of SIGBUS); and what it does not check but dies of: segments out of
+// address order or overlapping, more in the file than in memory, code of
+// no size.
+bool check_segments(const elf_image& elf, uint64_t file_size) {
+  const uint64_t page = platform_loader_facts().page_size ? platform_loader_facts().page_size : 4096;
+  for (unsigned i = 0; i < elf.load_count; ++i) {
+    const load_segment& load = elf.loads[i];
+    if ((load.address - load.offset) % page != 0 || load.offset > file_size ||
+        load.file_size > file_size - load.offset || load.file_size > load.memory_size ||
+        ((load.flags & segment_executable) && load.file_size == 0))
+      return false;
+    const load_segment* before = i ? &elf.loads[i - 1] : nullptr;
+    if (before && (load.address < before->address || load.address - before->address < before->memory_size))
+      return false;
+  }
+  return elf.load_count > 0;
+}
+
 }  // namespace
 
 void read_elf_object(binary_file* file, object_table* table, loaded_object* object) {
-  elf_reader elf{};
+  elf_image elf{};
   elf.file = file;
   elf.table = table;
   const int own_class = sizeof(void*) == 8 ? class_64 : class_32;
@@ -245,29 +319,29 @@ void read_elf_object(binary_file* file, object_table* table, loaded_object* obje
   const unsigned type = get16(*file, header + 16);
   const uint64_t headers_at = word(elf, header + (elf.wide ? 32 : 28));
   const unsigned header_count = get16(*file, header + (elf.wide ? 56 : 44));
-  if (type != type_dyn || get16(*file, header + (elf.wide ? 54 : 42)) != entry_size || header_count > max_headers)
-    return;
+  if (type != type_dyn || get16(*file, header + (elf.wide ? 54 : 42)) != entry_size) return;
 
   unsigned char* headers = static_cast<unsigned char*>(malloc(header_count * entry_size + 1));
-  bool ok = headers && read_bytes(file, headers_at, headers, header_count * entry_size);
+  elf.loads = static_cast<load_segment*>(malloc(sizeof(load_segment) * (header_count + 1)));
+  bool ok = headers && elf.loads && read_bytes(file, headers_at, headers, header_count * entry_size);
   uint64_t dynamic_address = 0, dynamic_size = 0;
-  bool has_dynamic = false;
   for (unsigned i = 0; ok && i < header_count; ++i) {
     const unsigned char* at = headers + i * entry_size;
     const uint32_t kind = get32(*file, at);
     const uint64_t offset = word(elf, at + (elf.wide ? 8 : 4));
     const uint64_t address = word(elf, at + (elf.wide ? 16 : 8));
-    const uint64_t size = word(elf, at + (elf.wide ? 32 : 16));
-    if (kind == segment_load) {
-      // A segment past the end of the file would be mapped, and touching
-      // it kills the process.
-      if (elf.load_count == max_loads || offset > file->size || size > file->size - offset) ok = false;
-      else elf.loads[elf.load_count++] = {address, offset, size};
-    } else if (kind == segment_dynamic) {
-      dynamic_address = address, dynamic_size = size, has_dynamic = true;
-    }
+    const uint64_t file_size = word(elf, at + (elf.wide ? 32 : 16));
+    const uint64_t memory_size = word(elf, at + (elf.wide ? 40 : 20));
+    const uint32_t flags = get32(*file, at + (elf.wide ? 4 : 24));
+    if (kind == segment_load) elf.loads[elf.load_count++] = {address, offset, file_size, memory_size, flags};
+    // The last one counts; glibc finds no dynamic section at address 0 or
+    // of no size in the file.
+    else if (kind == segment_dynamic) dynamic_address = address, dynamic_size = file_size;
   }
   free(headers);
-  if (!ok || elf.load_count == 0 || !has_dynamic || !read_dynamic(&elf, dynamic_address, dynamic_size, object)) return;
-  object->state = object_loadable;
+  if (ok && check_segments(elf, file->size) && dynamic_address != 0 && dynamic_size != 0 &&
+      read_dynamic(&elf, dynamic_address, object) && !elf.failed)
+    object->state = object_loadable;
+  else if (elf.too_large) object->state = object_not_followed;
+  free(elf.loads);
 }

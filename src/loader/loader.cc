@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "loader/rules.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -27,15 +26,29 @@ const char* arch_name(library_arch arch) {
   return "other";
 }
 
+// The stem of the word for an object that the loader would not take.
+const char* failure_stem(object_state state) {
+  switch (state) {
+    case object_unreadable: return "unreadable";
+    case object_not_a_library: return "not-a-library";
+    case object_not_followed: return "not-followed";
+    case object_loadable:
+    case object_other_arch:
+    case object_foreign: break;
+  }
+  return "mismatch";
+}
+
 // The word for a search that did not end with a loadable file: of the
 // library itself (name null) or of a library it needs.
 void failure_word(const search& s, search_end end, const char* name, library_verdict* verdict) {
-  const char* stem = "missing";
+  if (s.blamed >= 0) {
+    blame_entry(run, s.blamed, failure_stem(s.failure), verdict);
+    return;
+  }
+  const char* stem = end == search_failed ? failure_stem(s.failure) : s.passed_over ? "mismatch" : "missing";
   library_arch arch = s.other_arch;
-  if (end == search_failed && s.failure == object_unreadable) stem = "unreadable";
-  else if (end == search_failed && s.failure == object_not_a_library) stem = "not-a-library";
-  else if (end == search_failed || s.passed_over) stem = "mismatch";
-  if (end == search_failed && s.failure != object_unreadable) arch = object_at(run, s.object).arch;
+  if (end == search_failed && s.object >= 0) arch = object_at(run, s.object).arch;
   copy_text(verdict->word, stem, sizeof verdict->word);
   if (name) {
     strcat(verdict->word, "-dependency:");
@@ -48,15 +61,10 @@ void failure_word(const search& s, search_end end, const char* name, library_ver
 }
 
 // Finds a name that a library of the load needs, as the loader would: a
-// path with its tokens expanded against the folder of the library that
-// names it, else by the loader's search.
+// path as it stands, else by the loader's search.
 search_end find_needed(search* s, int entry) {
   const loader_rules& rules = *run.rules;
-  if (!rules.is_path(s->name)) return rules.search(run, s, entry);
-  char origin[path_capacity], path[path_capacity];
-  folder_of(name_at(run, run.load[entry].found_as), rules.slash, origin, sizeof origin);
-  if (!expand_tokens(s->name, strlen(s->name), origin, path, sizeof path)) return search_on;
-  return try_candidate(run, s, path, false);
+  return rules.is_path(s->name) ? try_candidate(run, s, s->name, false) : rules.search(run, s, entry);
 }
 
 // Maps what the loaded libraries need, breadth first and each in the order
@@ -64,29 +72,36 @@ search_end find_needed(search* s, int entry) {
 // loader checks of the whole.
 void walk(library_verdict* verdict) {
   const loader_rules& rules = *run.rules;
-  for (int at = 0; at < run.load_count; ++at) {
+  for (uint32_t at = 0; at < run.load_count; ++at) {
     uint32_t offset = object_at(run, run.load[at].object).needed;
     const uint32_t count = object_at(run, run.load[at].object).needed_count;
     for (uint32_t k = 0; k < count; ++k) {
       char name[path_capacity];
+      const size_t length = strlen(name_at(run, offset));
       copy_text(name, name_at(run, offset), sizeof name);
-      offset += static_cast<uint32_t>(strlen(name) + 1);
+      offset += static_cast<uint32_t>(length + 1);
+      // No file has a name too long to open.
+      needed_name read = length < sizeof name - 5 ? name_kept : name_too_long;
+      if (read == name_kept && rules.read_needed)
+        read = rules.read_needed(run, static_cast<int>(at), name, sizeof name);
+      if (read == name_dropped) continue;
       if (rules.spell) rules.spell(name, sizeof name);
-      if ((rules.built_in && rules.built_in(name)) || loaded_object_named(run, name) >= 0) continue;
-      search s{};
-      s.name = name;
-      const search_end end = find_needed(&s, at);
+      if (read == name_kept && ((rules.built_in && rules.built_in(name)) || loaded_object_named(run, name) >= 0))
+        continue;
+      search s;
+      start_search(&s, name);
+      const search_end end = read == name_kept ? find_needed(&s, static_cast<int>(at)) : search_on;
       if (end != search_found) {
         failure_word(s, end, name, verdict);
         return;
       }
-      bool loaded = false;
-      for (int i = 0; i < run.load_count && !loaded; ++i) loaded = run.load[i].object == s.object;
-      // A file already loaded under another name is taken again; past the
-      // limit, libraries are not followed.
-      if (loaded || run.load_count == max_load) continue;
-      const uint32_t found_as = add_name(&run.objects, s.found_as, strlen(s.found_as));
-      run.load[run.load_count++] = {s.object, found_as, add_name(&run.objects, name, strlen(name)), at};
+      // A file already loaded under another name is taken again.
+      if (object_at(run, s.object).load_mark == run.load_number) continue;
+      if (!add_to_load(&run, s.object, s.found_as, name, static_cast<int>(at))) {
+        s.failure = object_not_followed;
+        failure_word(s, search_failed, name, verdict);
+        return;
+      }
     }
   }
   if (rules.check_load) rules.check_load(run, verdict);
@@ -102,6 +117,13 @@ const char* remembered_word(int object, const char* folder) {
 }
 
 }  // namespace
+
+void blame_entry(const loader_state& state, int entry, const char* stem, library_verdict* verdict) {
+  copy_text(verdict->word, stem, sizeof verdict->word);
+  if (entry == 0) return;
+  strcat(verdict->word, "-dependency:");
+  append_name(verdict->word, sizeof verdict->word, name_at(state, state.load[entry].requested));
+}
 
 library_arch program_arch() {
 #if defined(__x86_64__) || defined(_M_X64)
@@ -120,11 +142,11 @@ library_arch program_arch() {
 void load_library(const char* name, library_verdict* verdict) {
   run.rules = &native_rules();
   const loader_rules& rules = *run.rules;
-  run.load_count = 0;
-  search s{};
+  start_load(&run);
+  search s;
   char spelled[path_capacity];
   copy_text(spelled, name, sizeof spelled);
-  s.name = spelled;
+  start_search(&s, spelled);
   search_end end;
   if (rules.is_path(name)) {
     end = try_candidate(run, &s, name, false);
@@ -144,9 +166,7 @@ void load_library(const char* name, library_verdict* verdict) {
     return;
   }
   copy_text(verdict->word, "ok", sizeof verdict->word);
-  run.load[0] = {s.object, add_name(&run.objects, s.found_as, strlen(s.found_as)),
-                 add_name(&run.objects, name, strlen(name)), -1};
-  run.load_count = 1;
+  add_to_load(&run, s.object, s.found_as, name, -1);
   walk(verdict);
   if (make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096))
     run.remembered[run.remembered_count++] = {s.object, add_name(&run.objects, folder, strlen(folder)),

@@ -7,10 +7,62 @@
 namespace {
 
 // Bounds on what hostile files can make the table hold.
-enum : uint32_t { max_objects = 4096, max_versions = 1 << 20 };
+enum : uint32_t { max_objects = 1 << 16, max_versions = 1 << 20, max_index = 1 << 22 };
 enum : size_t { pool_limit = size_t{64} << 20 };
 
+uint32_t hash_of(const void* key, size_t length) {
+  uint32_t hash = 2166136261u;
+  for (size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<const unsigned char*>(key)[i]) * 16777619u;
+  return hash;
+}
+
+// The slot of a key, or the empty slot where it would go.
+index_slot* slot_of(const name_index& index, const object_table& table, uint32_t hash, const void* key, size_t length) {
+  for (uint32_t at = hash & (index.capacity - 1);; at = (at + 1) & (index.capacity - 1)) {
+    index_slot& slot = index.slots[at];
+    if (slot.length == 0) return &slot;
+    if (slot.hash == hash && slot.length == length + 1 && memcmp(table.pool + slot.key, key, length) == 0) return &slot;
+  }
+}
+
 }  // namespace
+
+int32_t* find_in_index(const name_index& index, const object_table& table, const void* key, size_t length) {
+  if (index.count == 0) return nullptr;
+  index_slot* slot = slot_of(index, table, hash_of(key, length), key, length);
+  return slot->length ? &slot->value : nullptr;
+}
+
+bool add_to_index(name_index* index, object_table* table, const void* key, size_t length, int32_t value) {
+  if ((index->count + 1) * 4 > index->capacity * 3) {
+    const uint32_t larger = index->capacity ? index->capacity * 2 : 256;
+    if (larger > max_index) return false;
+    index_slot* slots = static_cast<index_slot*>(calloc(larger, sizeof(index_slot)));
+    if (!slots) return false;
+    name_index grown = {slots, larger, index->count};
+    for (uint32_t i = 0; i < index->capacity; ++i)
+      if (index->slots[i].length)
+        *slot_of(grown, *table, index->slots[i].hash, table->pool + index->slots[i].key, index->slots[i].length - 1) =
+            index->slots[i];
+    free(index->slots);
+    *index = grown;
+  }
+  const uint32_t hash = hash_of(key, length);
+  index_slot* slot = slot_of(*index, *table, hash, key, length);
+  if (slot->length) return true;  // the first number given stays
+  const uint32_t offset = add_name(table, static_cast<const char*>(key), length);
+  if (!offset) return false;
+  // Added to the pool, which may have moved: the slot is found anew.
+  slot = slot_of(*index, *table, hash, key, length);
+  *slot = {hash, offset, static_cast<uint32_t>(length + 1), value};
+  ++index->count;
+  return true;
+}
+
+void empty_index(name_index* index) {
+  if (index->count) memset(index->slots, 0, index->capacity * sizeof(index_slot));
+  index->count = 0;
+}
 
 uint32_t add_name(object_table* table, const char* text, size_t length) {
   if (table->pool_used + length + 1 > table->pool_size) {
@@ -38,19 +90,20 @@ bool add_symbol_version(object_table* table, const symbol_version& version) {
   return true;
 }
 
-int open_object(object_table* table, const char* path, object_reader read) {
+// Opens a file and reads it unless a file of the same identity was read.
+static int open_file(object_table* table, const char* path, object_reader read) {
   platform_file file;
   const int opened = platform_open_file(path, &file);
   if (opened != file_opened) return opened;
-  for (uint32_t i = 0; i < table->count; ++i) {
-    if (table->objects[i].identity[0] == file.identity[0] && table->objects[i].identity[1] == file.identity[1]) {
-      platform_close_file(file);
-      return static_cast<int>(i);
-    }
-  }
-  if (!make_room(&table->objects, table->count, &table->size, max_objects)) {
+  if (const int32_t* known = find_in_index(table->by_identity, *table, file.identity, sizeof file.identity)) {
     platform_close_file(file);
-    return file_unreadable;
+    return *known;
+  }
+  if (!make_room(&table->objects, table->count, &table->size, max_objects) ||
+      !add_to_index(&table->by_identity, table, file.identity, sizeof file.identity,
+                    static_cast<int32_t>(table->count))) {
+    platform_close_file(file);
+    return object_limit;
   }
   loaded_object object{};
   object.identity[0] = file.identity[0];
@@ -69,7 +122,17 @@ int open_object(object_table* table, const char* path, object_reader read) {
   return static_cast<int>(table->count++);
 }
 
+int open_object(object_table* table, const char* path, object_reader read) {
+  const size_t length = strlen(path);
+  if (const int32_t* known = find_in_index(table->by_path, *table, path, length)) return *known;
+  const int result = open_file(table, path, read);
+  add_to_index(&table->by_path, table, path, length, result);
+  return result;
+}
+
 void clear_objects(object_table* table) {
+  free(table->by_path.slots);
+  free(table->by_identity.slots);
   free(table->pool);
   free(table->objects);
   free(table->versions);

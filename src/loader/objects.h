@@ -19,7 +19,15 @@ enum object_state {
   object_foreign,
   object_not_a_library,
   object_unreadable,
+  // Past one of the model's limits: not read to the end, so no word but
+  // "not-followed" may be said of it.
+  object_not_followed,
 };
+
+// How a folder list a library names (its RPATH or RUNPATH) was read: the
+// loader reads it only when it searches, and a list that cannot be read
+// then ends the process (or was too long to follow).
+enum folder_list_state : uint8_t { list_read, list_unmapped, list_too_long };
 
 // What the model keeps of a library file: enough to decide whether the
 // loader would take it, where it looks for what it needs, and which symbol
@@ -33,8 +41,14 @@ struct loaded_object {
   uint32_t soname;
   uint32_t rpath;
   uint32_t runpath;
+  folder_list_state rpath_state, runpath_state;
   bool has_runpath;
   bool no_default_folders;
+  // Whether its version tables would end the loader's check of them (a
+  // table it cannot read, a requirement of a version it does not know).
+  bool damaged_versions;
+  // The load it is in, by the number of that load in the run.
+  uint32_t load_mark;
   // The names of the libraries it needs, NUL-separated.
   uint32_t needed;
   uint32_t needed_count;
@@ -49,6 +63,20 @@ struct symbol_version {
   uint32_t name;
   uint32_t hash;
   bool weak;
+  // Definitions only: of a kind of record the loader does not know (or
+  // cannot read), which ends a check that reaches it.
+  bool unsupported;
+};
+
+// An index from byte strings kept in the pool to numbers: open addressing,
+// grown as it fills.
+struct index_slot {
+  uint32_t hash, key, length;
+  int32_t value;
+};
+struct name_index {
+  index_slot* slots;
+  uint32_t capacity, count;
 };
 
 struct object_table {
@@ -58,12 +86,25 @@ struct object_table {
   uint32_t count, size;
   symbol_version* versions;
   uint32_t version_count, version_size;
+  // What each path opened so far gave (an object or a failure), and each
+  // file's object by its identity: a path answered costs nothing again.
+  name_index by_path, by_identity;
 };
+
+// Opening a file past the run's limit of files: not followed.
+constexpr int object_limit = -9;
 
 // Appends text (length bytes and a NUL) to the pool and returns its
 // offset; 0 when the pool is full.
 uint32_t add_name(object_table* table, const char* text, size_t length);
 const char* name_at(const object_table& table, uint32_t offset);
+
+// The number a key stands for, or null.
+int32_t* find_in_index(const name_index& index, const object_table& table, const void* key, size_t length);
+// Adds a key (copied into the pool); false when it cannot be held.
+bool add_to_index(name_index* index, object_table* table, const void* key, size_t length, int32_t value);
+// Forgets every key, keeping the room.
+void empty_index(name_index* index);
 
 // Appends a symbol version; false when the table is full.
 bool add_symbol_version(object_table* table, const symbol_version& version);
@@ -74,7 +115,8 @@ bool add_symbol_version(object_table* table, const symbol_version& version);
 typedef void (*object_reader)(binary_file* file, object_table* table, loaded_object* object);
 
 // Opens a file and reads it, once per file and run: the object's index, or
-// the platform's failure (file_missing, file_denied, file_unreadable).
+// the platform's failure (file_missing, file_denied, file_unreadable), or
+// object_limit. The answer for a path is remembered for the run.
 int open_object(object_table* table, const char* path, object_reader read);
 
 // Frees everything the table holds.

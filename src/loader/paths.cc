@@ -43,7 +43,7 @@ static size_t token_length(const char* at, size_t left, const char* name) {
   return isalnum(next) || next == '_' ? 0 : length;
 }
 
-bool expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap) {
+expansion expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap) {
   static const char* const names[] = {"ORIGIN", "LIB", "PLATFORM"};
   const char* const values[] = {origin, platform_loader_facts().lib_token, platform_loader_facts().platform_token};
   size_t used = 0;
@@ -52,16 +52,16 @@ bool expand_tokens(const char* text, size_t length, const char* origin, char* ou
     const char* value = nullptr;
     for (int k = 0; k < 3 && text[i] == '$' && !taken; ++k)
       if ((taken = token_length(text + i + 1, length - i - 1, names[k])) != 0) value = values[k];
-    if (taken && !value) return false;
+    if (taken && !value) return token_without_value;
     const char* piece = taken ? value : text + i;
     const size_t piece_length = taken ? strlen(value) : 1;
-    if (used + piece_length >= cap) return false;
+    if (used + piece_length >= cap) return expansion_too_long;
     memcpy(out + used, piece, piece_length);
     used += piece_length;
     i += taken ? 1 + taken : 1;
   }
   out[used] = '\0';
-  return true;
+  return expanded;
 }
 
 void append_name(char* word, size_t cap, const char* name) {

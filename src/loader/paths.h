@@ -20,10 +20,13 @@ const char* base_name(const char* path);
 // Windows compares them.
 bool same_module(const char* a, const char* b);
 
+// How an expansion of tokens ended.
+enum expansion { expanded, token_without_value, expansion_too_long };
+
 // Expands $ORIGIN (origin), $LIB and $PLATFORM in length bytes of text, as
-// glibc does; false when a token has no value here, which drops the whole
-// text, or when the result does not fit cap.
-bool expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap);
+// glibc does, into out (cap bytes). A token without a value here drops the
+// whole text.
+expansion expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap);
 
 // Appends a name from a file to a word: at most 255 bytes, control
 // characters as '?', so that it cannot break a line.

@@ -8,16 +8,25 @@
 
 #include "loader/search.h"
 
+// What became of a name a library needs, read as the loader reads it.
+enum needed_name { name_kept, name_dropped, name_too_long };
+
 struct loader_rules {
   // Reads a file of the loader's format.
   object_reader read;
   char slash;
   // Whether names are compared by their file name, without regard to case.
   bool ignore_case;
+  // Whether a search ends at a file it finds but may not open (a folder, a
+  // file it has no right to), where otherwise it goes on.
+  bool stops_at_unopenable;
   // Whether the loader takes a name as a path rather than searching for it.
   bool (*is_path)(const char* name);
   // Spells a bare name as the loader looks for it; null: as it is.
   void (*spell)(char* name, size_t cap);
+  // Reads a name that a library of the load (entry) needs as the loader
+  // does (expanding its tokens). Null: as it stands.
+  needed_name (*read_needed)(loader_state& state, int entry, char* name, size_t cap);
   // Whether the loader has a name without a file; null: never.
   bool (*built_in)(const char* name);
   // Searches a bare name that a library of the load needs (entry), or that
@@ -26,6 +35,10 @@ struct loader_rules {
   // What the loader checks once everything is mapped; null: nothing.
   void (*check_load)(loader_state& state, library_verdict* verdict);
 };
+
+// The word for a library of the load (entry; 0 the library itself) that
+// ends the load with stem: "STEM" or "STEM-dependency:NAME".
+void blame_entry(const loader_state& state, int entry, const char* stem, library_verdict* verdict);
 
 extern const loader_rules glibc_rules;
 extern const loader_rules windows_rules;

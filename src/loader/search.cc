@@ -4,12 +4,22 @@
 #include <cstring>
 
 #include "loader/rules.h"
+#include "platform/platform.h"
+
+void start_search(search* s, const char* name) {
+  *s = search{};
+  s->name = name;
+  s->object = -1;
+  s->blamed = -1;
+}
 
 search_end try_candidate(loader_state& state, search* s, const char* path, bool searching) {
   const int index = open_object(&state.objects, path, state.rules->read);
-  if (index == file_missing || (index == file_denied && searching)) return search_on;
-  if (index == file_unreadable || index == file_denied) {
-    s->failure = object_unreadable;
+  s->candidate_missing = index == file_missing;
+  if (index == file_missing || (index == file_denied && searching && !state.rules->stops_at_unopenable))
+    return search_on;
+  if (index < 0) {
+    s->failure = index == object_limit ? object_not_followed : object_unreadable;
     copy_text(s->found_as, path, sizeof s->found_as);
     return search_failed;
   }
@@ -28,15 +38,37 @@ search_end try_candidate(loader_state& state, search* s, const char* path, bool 
   return object.state == object_loadable ? search_found : search_failed;
 }
 
+namespace {
+
+// Whether a folder may hold files, as far as the run knows: each folder is
+// looked at once, when a file in it was missing.
+bool folder_may_exist(loader_state& state, const char* folder, size_t length) {
+  const int32_t* known = find_in_index(state.folders, state.objects, folder, length);
+  return !known || *known;
+}
+
+void note_folder(loader_state& state, char* folder, size_t length) {
+  if (find_in_index(state.folders, state.objects, folder, length)) return;
+  const char kept = folder[length];
+  folder[length] = '\0';
+  // An empty folder is the current one.
+  const bool exists = length == 0 || platform_folder_exists(folder);
+  folder[length] = kept;
+  add_to_index(&state.folders, &state.objects, folder, length, exists);
+}
+
+}  // namespace
+
 search_end try_folders(loader_state& state, search* s, const folder_list& list) {
   const char slash = state.rules->slash;
+  const size_t name_length = strlen(s->name);
   char folder[path_capacity], candidate[path_capacity];
   for (const char* element = list.folders; element;) {
     const size_t length = strcspn(element, list.separators);
     const char* next = element[length] ? element + length + 1 : nullptr;
     // Room is left for the separator added below.
-    const bool usable =
-        length > 0 ? expand_tokens(element, length, list.origin, folder, sizeof folder - 1) : list.empty_is_current;
+    const bool usable = length > 0 ? expand_tokens(element, length, list.origin, folder, sizeof folder - 1) == expanded
+                                   : list.empty_is_current;
     element = next;
     if (!usable) continue;
     if (length == 0) folder[0] = '\0';
@@ -45,15 +77,22 @@ search_end try_folders(loader_state& state, search* s, const folder_list& list) 
     while (folder_length > 1 && folder[folder_length - 1] == slash) --folder_length;
     if (folder_length > 0 && folder[folder_length - 1] != slash) folder[folder_length++] = slash;
     folder[folder_length] = '\0';
+    if (!folder_may_exist(state, folder, folder_length)) continue;
     const char* subfolders = list.subfolders && *list.subfolders ? list.subfolders : "";
     for (const char* sub = subfolders; sub; sub = *sub ? sub + strlen(sub) + 1 : nullptr) {
       const size_t sub_length = strlen(sub);
-      if (folder_length + sub_length + strlen(s->name) >= sizeof candidate) continue;
+      if (folder_length + sub_length + name_length >= sizeof candidate) continue;
       memcpy(candidate, folder, folder_length);
       memcpy(candidate + folder_length, sub, sub_length);
-      strcpy(candidate + folder_length + sub_length, s->name);
+      if (!folder_may_exist(state, candidate, folder_length + sub_length)) continue;
+      memcpy(candidate + folder_length + sub_length, s->name, name_length + 1);
       const search_end end = try_candidate(state, s, candidate);
       if (end != search_on) return end;
+      if (!s->candidate_missing) continue;
+      // The folder itself first: where it is missing, so are its subfolders.
+      note_folder(state, candidate, folder_length);
+      if (!folder_may_exist(state, candidate, folder_length)) break;
+      if (sub_length) note_folder(state, candidate, folder_length + sub_length);
     }
   }
   return search_on;

@@ -16,7 +16,15 @@ struct search {
   bool passed_over;
   library_arch other_arch;
   char other_file[path_capacity];
+  // Whether the last candidate tried was missing.
+  bool candidate_missing;
+  // The entry of the load to blame for a failure that is not the found
+  // file's (a folder list of its that ends the loader); -1: none.
+  int blamed;
 };
+
+// A search for name, nothing tried yet.
+void start_search(search* s, const char* name);
 
 // A candidate file: a search passes over what is missing, what it may not
 // read and what is built for another architecture in a way the loader
@@ -37,5 +45,6 @@ struct folder_list {
   bool empty_is_current;
 };
 
-// Tries the name in each folder of the list, in order.
+// Tries the name in each folder of the list, in order. Folders found
+// missing are remembered for the run and not tried again.
 search_end try_folders(loader_state& state, search* s, const folder_list& list);

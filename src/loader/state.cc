@@ -1,6 +1,7 @@
 // The state of a run of the loader's model, and the names it answers to.
 #include "loader/state.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,43 +11,89 @@
 
 void reset_loader_state(loader_state* state) {
   clear_objects(&state->objects);
+  free(state->load);
+  free(state->answers.slots);
   free(state->remembered);
+  free(state->process_answers.slots);
+  free(state->folders.slots);
   free(state->glibc.cache);
-  state->remembered = nullptr;
-  state->remembered_count = state->remembered_size = 0;
-  state->load_count = state->process_object_count = 0;
-  state->process_objects_read = false;
-  state->glibc = glibc_memory{};
+  const loader_rules* rules = state->rules;
+  *state = loader_state{};
+  state->rules = rules;
 }
 
 const loaded_object& object_at(const loader_state& state, int index) { return state.objects.objects[index]; }
 
 const char* name_at(const loader_state& state, uint32_t offset) { return name_at(state.objects, offset); }
 
+namespace {
+
+// The key a name is known by: as it stands on ELF, its file name in lower
+// case on Windows.
+size_t answer_key(const loader_state& state, const char* name, char* key, size_t cap) {
+  if (!state.rules->ignore_case) return strlen(name);
+  size_t length = 0;
+  for (const char* at = base_name(name); *at && length + 1 < cap; ++at)
+    key[length++] = static_cast<char>(tolower(static_cast<unsigned char>(*at)));
+  key[length] = '\0';
+  return length;
+}
+
+void add_answer(loader_state* state, name_index* index, const char* name, int object) {
+  char key[path_capacity];
+  const size_t length = answer_key(*state, name, key, sizeof key);
+  add_to_index(index, &state->objects, state->rules->ignore_case ? key : name, length, object);
+}
+
+int find_answer(const loader_state& state, const name_index& index, const char* name) {
+  char key[path_capacity];
+  const size_t length = answer_key(state, name, key, sizeof key);
+  const int32_t* found = find_in_index(index, state.objects, state.rules->ignore_case ? key : name, length);
+  return found ? *found : -1;
+}
+
+// The names an object answers to besides those it was found and asked by:
+// its SONAME, on ELF.
+void add_soname(loader_state* state, name_index* index, int object) {
+  const uint32_t soname = object_at(*state, object).soname;
+  if (!soname || state->rules->ignore_case) return;
+  char name[path_capacity];
+  copy_text(name, name_at(*state, soname), sizeof name);
+  add_answer(state, index, name, object);
+}
+
+}  // namespace
+
+void start_load(loader_state* state) {
+  state->load_count = 0;
+  ++state->load_number;
+  empty_index(&state->answers);
+}
+
+bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader) {
+  if (!make_room(&state->load, state->load_count, &state->load_size, max_load)) return false;
+  state->load[state->load_count++] = {object, add_name(&state->objects, found_as, strlen(found_as)),
+                                      add_name(&state->objects, requested, strlen(requested)), loader};
+  state->objects.objects[object].load_mark = state->load_number;
+  add_answer(state, &state->answers, requested, object);
+  add_answer(state, &state->answers, found_as, object);
+  add_soname(state, &state->answers, object);
+  return true;
+}
+
 int loaded_object_named(loader_state& state, const char* name) {
-  const bool windows = state.rules->ignore_case;
-  for (int i = 0; i < state.load_count; ++i) {
-    const loaded_object& object = object_at(state, state.load[i].object);
-    const char* requested = name_at(state, state.load[i].requested);
-    const char* found = name_at(state, state.load[i].found_as);
-    if (windows ? same_module(name, base_name(found)) || same_module(name, base_name(requested))
-                : strcmp(name, requested) == 0 || strcmp(name, found) == 0 ||
-                      (object.soname && strcmp(name, name_at(state, object.soname)) == 0))
-      return state.load[i].object;
-  }
+  const int in_load = find_answer(state, state.answers, name);
+  if (in_load >= 0) return in_load;
+  // On Windows a DLL of the process is found like any other.
+  if (state.rules->ignore_case) return -1;
   if (!state.process_objects_read) {
     state.process_objects_read = true;
     for (const char* path = platform_loader_facts().loaded; path && *path; path += strlen(path) + 1) {
       const int index = open_object(&state.objects, path, state.rules->read);
-      if (index >= 0 && state.process_object_count < max_process_objects)
-        state.process_objects[state.process_object_count++] = index;
+      if (index < 0) continue;
+      add_answer(&state, &state.process_answers, path, index);
+      add_soname(&state, &state.process_answers, index);
     }
   }
-  for (int i = 0; i < state.process_object_count && !windows; ++i) {
-    const loaded_object& object = object_at(state, state.process_objects[i]);
-    if (strcmp(name, name_at(state, object.path)) == 0 ||
-        (object.soname && strcmp(name, name_at(state, object.soname)) == 0))
-      return state.process_objects[i];
-  }
-  return -1;
+  return find_answer(state, state.process_answers, name);
 }

@@ -10,8 +10,8 @@
 
 struct loader_rules;
 
-// Bounds: libraries in one load, objects this process has loaded.
-enum : int { max_load = 1024, max_process_objects = 256 };
+// Libraries in one load, beyond which a load is not followed.
+enum : uint32_t { max_load = 1 << 16 };
 
 // One library of a load: the object, the path it was found by, the name
 // it was asked for by, and the entry of the library that needed it (-1:
@@ -30,12 +30,12 @@ struct remembered_verdict {
 };
 
 // What glibc's rules keep for a run: its cache, read whole once (empty
-// when missing or too large), and the names of the glibc-hwcaps
-// subfolders the process searches, best first.
+// when missing; too_large when over the limit, and not followed), and the
+// names of the glibc-hwcaps subfolders the process searches, best first.
 struct glibc_memory {
   unsigned char* cache;
   size_t cache_size;
-  bool cache_read;
+  bool cache_read, cache_too_large;
   char hwcaps[1024];
   bool hwcaps_made;
 };
@@ -44,14 +44,20 @@ struct loader_state {
   // The rules of this process's loader.
   const loader_rules* rules;
   object_table objects;
-  load_entry load[max_load];
-  int load_count;
+  // The load being walked, its number in the run, and the names its
+  // libraries answer to.
+  load_entry* load;
+  uint32_t load_count, load_size;
+  uint32_t load_number;
+  name_index answers;
   remembered_verdict* remembered;
   uint32_t remembered_count, remembered_size;
-  // The objects this process has loaded, read on first use.
+  // The objects this process has loaded and the names they answer to,
+  // read on first use.
   bool process_objects_read;
-  int process_objects[max_process_objects];
-  int process_object_count;
+  name_index process_answers;
+  // Folders searched: 1 where one exists, 0 where none does.
+  name_index folders;
   glibc_memory glibc;
 };
 
@@ -60,6 +66,12 @@ void reset_loader_state(loader_state* state);
 
 const loaded_object& object_at(const loader_state& state, int index);
 const char* name_at(const loader_state& state, uint32_t offset);
+
+// Starts a new load in the state, holding nothing yet.
+void start_load(loader_state* state);
+
+// Adds a library to the load: false past the limit.
+bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader);
 
 // The object of this load or of the process that answers to a name: on
 // ELF the name it was asked for, its path or its SONAME; on Windows its

@@ -1,6 +1,5 @@
 // Windows' loader (LoadLibrary): where it looks for a DLL and for the DLLs it
 // imports, and the names it has without a file.
-#include <cstdio>
 #include <cstring>
 
 #include "loader/pe_file.h"
@@ -19,7 +18,8 @@ search_end windows_search(loader_state& state, search* s, int) {
   char first[path_capacity], system16[path_capacity];
   if (state.load_count > 0) folder_of(name_at(state, state.load[0].found_as), '\\', first, sizeof first);
   else copy_text(first, f.application_folder ? f.application_folder : "", sizeof first);
-  snprintf(system16, sizeof system16, "%s\\system", f.windows_folder ? f.windows_folder : "");
+  copy_text(system16, f.windows_folder ? f.windows_folder : "", sizeof system16 - 8);
+  strcat(system16, "\\system");
   const char* const folders[] = {first, f.system_folder, f.windows_folder ? system16 : nullptr, f.windows_folder, "."};
   for (const char* folder : folders) {
     const folder_list one = {
@@ -74,8 +74,10 @@ const loader_rules windows_rules = {
     .read = read_pe_object,
     .slash = '\\',
     .ignore_case = true,
+    .stops_at_unopenable = true,
     .is_path = has_folder,
     .spell = spell,
+    .read_needed = nullptr,
     .built_in = resolved_without_file,
     .search = windows_search,
     .check_load = nullptr,

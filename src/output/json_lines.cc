@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "number_text.h"
 #include "output/line_writer.h"
 #include "platform/platform.h"
 
@@ -16,7 +17,9 @@ static void write_code_point(unsigned c) {
     case '\t': fputs("\\t", stdout); return;
   }
   if (c < 0x20 || c == 0x7F) {
-    printf("\\u%04x", c);
+    char hex[8];
+    fputs("\\u", stdout);
+    fputs(hex_text(c, 4, hex), stdout);
   } else if (c < 0x80) {
     fputc(static_cast<int>(c), stdout);
   } else if (c < 0x800) {
@@ -41,7 +44,9 @@ void write_json_text(const char* text, size_t length) {
     const size_t taken = code_point < 0x80 ? 1 : platform_decode_text(bytes + i, length - i, &code_point);
     if (taken == 0) {
       // A lone surrogate, as Python's surrogateescape writes the byte.
-      printf("\\udc%02x", bytes[i]);
+      char hex[4];
+      fputs("\\udc", stdout);
+      fputs(hex_text(bytes[i], 2, hex), stdout);
       ++i;
       continue;
     }

@@ -1,10 +1,20 @@
 // TAB lines: the fields of a driver, TAB-separated, byte for byte.
 #include <cstdio>
 
+#include <cstring>
+
+#include "number_text.h"
 #include "output/line_writer.h"
 
 void format_product_version(char* buffer, unsigned major, unsigned minor, unsigned build, unsigned revision) {
-  snprintf(buffer, 24, "%u.%02u.%02u.%02u", major, minor, build, revision);
+  // Each number a 16-bit one: the four fit 24 bytes.
+  const unsigned numbers[] = {major, minor, build, revision};
+  buffer[0] = '\0';
+  for (int i = 0; i < 4; ++i) {
+    char text[24];
+    if (i > 0) strcat(buffer, ".");
+    strcat(buffer, decimal_text(numbers[i] & 0xFFFF, i > 0 ? 2 : 1, text));
+  }
 }
 
 static void tab_description(const char* text) { fputs(text, stdout); }

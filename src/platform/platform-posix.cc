@@ -273,6 +273,11 @@ void platform_close_file(const platform_file& file) { close(static_cast<int>(fil
 
 bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }
 
+bool platform_folder_exists(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 #ifdef __linux__
 // Whether this glibc still searches the legacy subfolders (tls, the
 // platform, hwcaps), which glibc 2.37 dropped.
@@ -375,6 +380,7 @@ const loader_facts& platform_loader_facts() {
     *slash = '\0';
     facts.application_folder = program_folder[0] ? program_folder : "/";
   }
+  facts.page_size = static_cast<unsigned long>(sysconf(_SC_PAGESIZE));
 #ifdef __APPLE__
   facts.library_path = getenv("DYLD_LIBRARY_PATH");
   facts.default_folders = getenv("DYLD_FALLBACK_LIBRARY_PATH");

@@ -106,7 +106,8 @@ static const char* side_by_side_assemblies(const char* windows) {
   static char assemblies[1024];
   const char* prefix = sizeof(void*) == 8 ? "amd64_microsoft." : "x86_microsoft.";
   char pattern[MAX_PATH + 64];
-  snprintf(pattern, sizeof pattern, "%s\\WinSxS\\%svc*", windows, prefix);
+  pattern[0] = '\0';
+  if (strlen(windows) + 40 < sizeof pattern) strcat(strcat(strcat(strcat(pattern, windows), "\\WinSxS\\"), prefix), "vc*");
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA(pattern, &found);
   size_t used = 0;
@@ -194,6 +195,11 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file) { CloseHandle(reinterpret_cast<HANDLE>(file.handle)); }
 
+bool platform_folder_exists(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool platform_file_readable(const char* path) {
   platform_file file;
   if (platform_open_file(path, &file) != file_opened) return false;
@@ -209,8 +215,9 @@ void platform_describe_installer_file() {
   HKEY drivers;
   const bool exists = RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &drivers) == ERROR_SUCCESS;
   if (exists) RegCloseKey(drivers);
-  fprintf(stderr, "WARNING: the Driver Manager listed no drivers; it reads HKEY_LOCAL_MACHINE\\%s%s\n", key,
-          exists ? "" : " (does not exist)");
+  fputs("WARNING: the Driver Manager listed no drivers; it reads HKEY_LOCAL_MACHINE\\", stderr);
+  fputs(key, stderr);
+  fputs(exists ? "\n" : " (does not exist)\n", stderr);
 }
 
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {

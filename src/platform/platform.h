@@ -81,6 +81,8 @@ struct loader_facts {
   const char* loaded;
   // The program's own folder: $ORIGIN of LD_LIBRARY_PATH on ELF.
   const char* application_folder;
+  // The size of a page, which the loader maps files by; 0: 4,096.
+  unsigned long page_size;
   // PE: the system folder as this process sees it, the Windows folder, PATH
   // (';'-separated), and the Visual C++ runtime assemblies installed side by
   // side for this architecture ("vc90.crt"), NUL-separated and closed by an
@@ -113,6 +115,9 @@ int platform_open_file(const char* path, platform_file* file);
 bool platform_read_file(const platform_file& file, unsigned long long offset, void* buffer, size_t length);
 
 void platform_close_file(const platform_file& file);
+
+// Whether a folder exists.
+bool platform_folder_exists(const char* path);
 
 // Whether the path can be opened for reading, as a Driver Manager tests a
 // candidate before it loads it.
