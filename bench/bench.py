@@ -1,55 +1,73 @@
 #!/usr/bin/env python3
 """Times the native quorbel against the Driver Manager alone.
 
-For private odbcinst.ini files of 10, 50 and 1,000 driver sections, runs
-quorbel, quorbel -b, quorbel -v -a, quorbel -v -a -c (each driver's library
-a link to a real driver with a real tree of dependencies: PostgreSQL's
-psqlodbcw.so, or the library BENCH_LIBRARY names), the bare SQLDrivers loop
-(the floor) and
-unixODBC's odbcinst -q -d side by side, interleaved, and prints the median
-wall time of each, its ratio to the bare loop and its peak memory. Then
-counts instructions with callgrind: those of quorbel's own code per driver,
-which do not depend on how busy the machine is, and those of the whole
-process per driver.
+Each scenario is a private odbcinst.ini. For each, quorbel -b, -v -a,
+-v -a -c, -j -v -a and the bare SQLDrivers loop (the floor) run side by
+side, interleaved, and the median wall time of each is printed with its
+ratio to the bare loop and its peak memory, against the targets below.
+
+- real loads: sections over the four Debian driver libraries (psqlodbcw,
+  psqlodbca, libmaodbc, libsqlite3odbc: four different loads, psqlodbcw's
+  26 files deep), holding Driver= alone or laid out as Debian writes them
+  (Description, Driver, Setup, UsageCount);
+- many sections: 10, 50 and 1,000 of the benchmark's own layout, each a
+  link to psqlodbcw.so; unixODBC lists 46 of the larger ones;
+- a hostile load: a chain of 1,000 libraries, each with an RPATH folder that
+  does not exist, found through LD_LIBRARY_PATH; quorbel -b -c alone;
+- what -c adds to the bare loop, beside one `ldd -r` of psqlodbcw.so.
+
+Then callgrind counts instructions: quorbel's own per driver, which do not
+depend on how busy the machine is.
 
 Usage: bench.py BUILD_DIR   (BENCH_RUNS sets the runs per command)
 """
 import glob
 import os
+import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-SIZES = (10, 50, 1000)
 RUNS = int(os.environ.get("BENCH_RUNS", "101"))
 LARGE_RUNS = max(5, RUNS // 10)  # a run over 1,000 sections takes seconds
 WARM_UP = 3
 MEMORY_RUNS = 3
-# Ratio to the bare loop (or to another command), at these section counts.
-TARGETS = {"quorbel -b": (1.05, (10, 50)), "quorbel -v -a": (1.7, (10, 50)),
-           "quorbel -v -a -c": (1.1, (10, 50)),
-           "quorbel -j -v -a": (1.05, (50,), "quorbel -v -a")}
+ODBC = "/usr/lib/{}/odbc".format(os.uname().machine + "-linux-gnu")
+REAL = ["psqlodbcw.so", "psqlodbca.so", "libmaodbc.so", "libsqlite3odbc.so"]
+# (scenario, sections): command -> ratio to the bare loop (or to another
+# command) that quorbel promises.
+TARGETS = {
+    ("driver only", 10): {"quorbel -v -a -c": 1.1},
+    ("driver only", 48): {"quorbel -v -a -c": 1.05},
+    ("debian", 12): {"quorbel -v -a -c": 1.25},
+    ("debian", 48): {"quorbel -v -a -c": 1.1},
+    ("benchmark", 10): {"quorbel -b": 1.05, "quorbel -v -a": 1.7, "quorbel -v -a -c": 1.1},
+    ("benchmark", 50): {"quorbel -b": 1.05, "quorbel -v -a": 1.7, "quorbel -v -a -c": 1.1,
+                        "quorbel -j -v -a": (1.05, "quorbel -v -a")},
+}
+HOSTILE_SECONDS = 0.3
 
 
-def write_ini(folder, count, library):
-    """Sections shaped like those Debian's driver packages install, each
-    library a link to one real shared object."""
-    libraries = os.path.join(folder, "lib")
-    os.makedirs(libraries, exist_ok=True)
+def write_ini(folder, layout, count):
+    """The sections of a scenario."""
     with open(os.path.join(folder, "odbcinst.ini"), "w") as ini:
         for i in range(count):
-            path = os.path.join(libraries, f"libbench{i:04d}.so")
-            if not os.path.lexists(path):
-                os.symlink(library, path)
-            ini.write(
-                f"[Benchmark driver {i:04d}]\n"
-                f"Description=Benchmark ODBC driver {i}\n"
-                f"Driver={path}\n"
-                f"Setup={libraries}/libbenchS{i:04d}.so\n"
-                "APILevel=1\nConnectFunctions=YYY\nDriverODBCVer=03.50\n"
-                "FileUsage=0\nSQLLevel=1\nUsageCount=1\n\n")
+            if layout == "benchmark":
+                path = os.path.join(folder, "lib", f"libbench{i:04d}.so")
+                if not os.path.lexists(path):
+                    os.makedirs(os.path.dirname(path), exist_ok=True)
+                    os.symlink(os.path.join(ODBC, "psqlodbcw.so"), path)
+                ini.write(f"[Benchmark driver {i:04d}]\nDescription=Benchmark ODBC driver {i}\nDriver={path}\n"
+                          f"Setup={folder}/lib/libbenchS{i:04d}.so\nAPILevel=1\nConnectFunctions=YYY\n"
+                          "DriverODBCVer=03.50\nFileUsage=0\nSQLLevel=1\nUsageCount=1\n\n")
+            elif layout == "debian":
+                library = os.path.join(ODBC, REAL[i % 4])
+                ini.write(f"[Bench {i:02d}]\nDescription=Bench driver {i}\nDriver={library}\n"
+                          f"Setup={library}\nUsageCount=1\n\n")
+            else:
+                ini.write(f"[Bench {i:02d}]\nDriver={os.path.join(ODBC, REAL[i % 4])}\n\n")
 
 
 def accepted_statuses(argv):
@@ -79,6 +97,17 @@ def peak_memory(argv, env):
             run_once(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv, env)
             peaks.append(int(open(report.name).read().split()[-1]))
     return max(peaks)
+
+
+def medians(commands, env, runs):
+    """The median wall time of each command over interleaved runs."""
+    times = {name: [] for name in commands}
+    for round_number in range(WARM_UP + runs):
+        for name, argv in commands.items():
+            elapsed = run_once(argv, env)
+            if round_number >= WARM_UP:
+                times[name].append(elapsed)
+    return {name: statistics.median(values) for name, values in times.items()}
 
 
 def own_and_total_instructions(argv, env, own_object):
@@ -113,73 +142,97 @@ def own_and_total_instructions(argv, env, own_object):
         return own, total
 
 
+def hostile_chain(folder, count):
+    """A chain of libraries, each needing the next, each with an RPATH folder
+    that does not exist; LD_LIBRARY_PATH finds them. Copies of one library,
+    its names rewritten."""
+    lib = os.path.join(folder, "chain")
+    os.makedirs(lib, exist_ok=True)
+    source = os.path.join(folder, "entry.c")
+    open(source, "w").write("int bench_entry(void) { return 1; }\n")
+    subprocess.run(["cc", "-shared", "-fPIC", "-o", os.path.join(folder, "libhc0001.so"), source], check=True)
+    template = os.path.join(folder, "libhc0000.so")
+    subprocess.run(["cc", "-shared", "-fPIC", "-o", template, source, "-L" + folder, "-Wl,--no-as-needed",
+                    "-lhc0001", "-Wl,--disable-new-dtags,-rpath,/nonexistent/hc0000"], check=True)
+    data = open(template, "rb").read()
+    for i in range(count):
+        copy = data.replace(b"libhc0001.so\0", f"libhc{i + 1:04d}.so\0".encode())
+        copy = copy.replace(b"/nonexistent/hc0000\0", f"/nonexistent/hc{i:04d}\0".encode())
+        open(os.path.join(lib, f"libhc{i:04d}.so"), "wb").write(copy)
+    shutil.copy(os.path.join(folder, "libhc0001.so"), os.path.join(lib, f"libhc{count:04d}.so"))
+    with open(os.path.join(folder, "odbcinst.ini"), "w") as ini:
+        ini.write(f"[Hostile]\nDriver={lib}/libhc0000.so\n")
+    return lib
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build/linux"
     quorbel = os.path.abspath(os.path.join(build, "quorbel"))
     bare = os.path.abspath(os.path.join(build, "tests", "bare_drivers_loop"))
     commands = {
-        "quorbel": [quorbel],
         "quorbel -b": [quorbel, "-b"],
         "quorbel -v -a": [quorbel, "-v", "-a"],
         "quorbel -v -a -c": [quorbel, "-v", "-a", "-c"],
         "quorbel -j -v -a": [quorbel, "-j", "-v", "-a"],
         "bare loop": [bare],
-        "odbcinst -q -d": ["odbcinst", "-q", "-d"],
     }
-    # A real driver whose dependencies -c follows: about 25 files deep.
-    drivers = glob.glob("/usr/lib/*/odbc/psqlodbcw.so")
-    library = os.environ.get("BENCH_LIBRARY") or (drivers[0] if drivers else "")
-    if not os.path.exists(library):
-        sys.exit("no library to check: install odbc-postgresql or set BENCH_LIBRARY")
+    missing = [name for name in REAL if not os.path.exists(os.path.join(ODBC, name))]
+    if missing:
+        sys.exit(f"no {', '.join(missing)} in {ODBC}: install odbc-postgresql odbc-mariadb libsqliteodbc")
     missed = []
-    counts = {}
+    print(f"median of {RUNS} interleaved runs ({LARGE_RUNS} over 1,000 sections); ratio to the bare "
+          "SQLDrivers loop\n")
+    scenarios = [("driver only", 10), ("driver only", 48), ("debian", 12), ("debian", 48),
+                 ("benchmark", 10), ("benchmark", 50), ("benchmark", 1000)]
     with tempfile.TemporaryDirectory() as folder:
         env = dict(os.environ, ODBCSYSINI=folder)
-        print(f"median of {RUNS} interleaved runs ({LARGE_RUNS} over 1,000 sections); "
-              f"ratio to the bare SQLDrivers loop; -c checks {library}\n")
-        for size in SIZES:
-            write_ini(folder, size, library)
+        for layout, size in scenarios:
+            write_ini(folder, layout, size)
             listed = subprocess.run(commands["quorbel -b"], env=env, capture_output=True,
                                     check=True).stdout.count(b"\n")
-            counts[size] = listed
-            print(f"{size} sections in odbcinst.ini, {listed} listed by unixODBC")
-            times = {name: [] for name in commands}
-            runs = RUNS if size < 1000 else LARGE_RUNS
-            for round_number in range(WARM_UP + runs):
-                for name, argv in commands.items():
-                    elapsed = run_once(argv, env)
-                    if round_number >= WARM_UP:
-                        times[name].append(elapsed)
-            memory = {name: peak_memory(argv, env) for name, argv in commands.items()}
-            floor = statistics.median(times["bare loop"])
+            print(f"{layout}: {size} sections, {listed} listed")
+            median = medians(commands, env, RUNS if size < 1000 else LARGE_RUNS)
             for name in commands:
-                median = statistics.median(times[name])
-                ratio = median / floor
-                target, sizes, *baseline = TARGETS.get(name, (None, ()))
+                target = TARGETS.get((layout, size), {}).get(name)
+                target, against = target if isinstance(target, tuple) else (target, "bare loop")
                 verdict = ""
-                if target and size in sizes:
-                    against = baseline[0] if baseline else "bare loop"
-                    measured = median / statistics.median(times[against])
-                    verdict = (f"  target {target} of {against}: {measured:.3f}, "
-                               f"{'met' if measured <= target else 'MISSED'}")
+                if target:
+                    measured = median[name] / median[against]
+                    verdict = f"  target {target} of {against}: {measured:.3f}, " + \
+                              ("met" if measured <= target else "MISSED")
                     if measured > target:
-                        missed.append(f"{name} at {size}")
-                print(f"  {name:17} {median * 1000:8.2f} ms  {ratio:5.2f}x  "
-                      f"peak {memory[name]:6d} KiB{verdict}")
+                        missed.append(f"{name} at {layout} {size}")
+                print(f"  {name:17} {median[name] * 1000:8.2f} ms  {median[name] / median['bare loop']:5.2f}x  "
+                      f"peak {peak_memory(commands[name], env):6d} KiB{verdict}")
             print()
 
-        print("instructions per driver (callgrind, from the 10- and 50-section files)")
-        for name in ("quorbel -b", "quorbel -v -a", "quorbel -v -a -c", "quorbel -j -v -a",
-                     "bare loop"):
-            own = {}
-            total = {}
-            for size in (10, 50):
-                write_ini(folder, size, library)
-                own[size], total[size] = own_and_total_instructions(
-                    commands[name], env, os.path.basename(commands[name][0]))
-            drivers = counts[50] - counts[10]
-            print(f"  {name:17} own code {(own[50] - own[10]) / drivers:9.0f}   "
-                  f"whole process {(total[50] - total[10]) / drivers:11.0f}")
+        # What -c adds for 50 drivers, beside what ldd -r costs for one.
+        write_ini(folder, "debian", 50)
+        ldd = {"ldd -r psqlodbcw.so": ["ldd", "-r", os.path.join(ODBC, "psqlodbcw.so")]}
+        median = medians({**commands, **ldd}, env, RUNS)
+        added = median["quorbel -v -a -c"] - median["quorbel -v -a"]
+        print(f"-c at 50 drivers adds {added * 1000:.2f} ms to quorbel -v -a: "
+              f"{added / median['ldd -r psqlodbcw.so']:.2f} of one ldd -r of psqlodbcw.so "
+              f"({median['ldd -r psqlodbcw.so'] * 1000:.2f} ms)\n")
+
+        # A hostile load: its cost grows with the files, no faster.
+        chain = hostile_chain(folder, 1000)
+        hostile_env = dict(env, LD_LIBRARY_PATH=chain)
+        seconds = medians({"hostile": [quorbel, "-b", "-c"]}, hostile_env, max(3, RUNS // 20))["hostile"]
+        print(f"a chain of 1,000 libraries with RPATH folders that do not exist: quorbel -b -c "
+              f"{seconds:.3f} s, target {HOSTILE_SECONDS} s, {'met' if seconds <= HOSTILE_SECONDS else 'MISSED'}\n")
+        if seconds > HOSTILE_SECONDS:
+            missed.append("the hostile chain")
+
+        print("instructions per driver (callgrind, between 12 and 48 sections laid out as Debian does)")
+        for name in ("quorbel -b", "quorbel -v -a", "quorbel -v -a -c", "quorbel -j -v -a", "bare loop"):
+            own, total = {}, {}
+            for size in (12, 48):
+                write_ini(folder, "debian", size)
+                own[size], total[size] = own_and_total_instructions(commands[name], env,
+                                                                    os.path.basename(commands[name][0]))
+            print(f"  {name:17} own code {(own[48] - own[12]) / 36:9.0f}   "
+                  f"whole process {(total[48] - total[12]) / 36:11.0f}")
 
     if missed:
         print("\nmissed targets: " + ", ".join(missed))

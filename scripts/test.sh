@@ -6,7 +6,7 @@
 # per build naming what was skipped and why, and fails if anything failed.
 set -u
 cd "$(dirname "$0")/.."
-scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst \
+scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst patchelf \
   libsqliteodbc clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
   wine wine64 wine32:i386 perl dpkg-dev lintian python3-yaml libiodbc2 unixodbc iodbc man-db || exit 1
 

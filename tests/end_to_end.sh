@@ -391,7 +391,7 @@ expect_json() {
   else
     failed=$((failed + 1))
     echo "FAIL: $1 (status $status, as TAB lines $tab_status)"
-    head -5 "$work/json_check"
+    head -5 "$work/json_check" "$work/err"
   fi
 }
 expect_json "JSON lines of the same drivers" -v -a
@@ -590,11 +590,27 @@ if $windows; then
   echo 'void __stdcall WakeByAddressAll(void*); void quorbel_a(void* p) { WakeByAddressAll(p); }' >"$work/api.c"
   "$cross_cxx" -shared $static_runtime -x c -o "$judged/api/quorbel_a.dll" "$work/api.c" -lsynchronization
   head -c 2048 "$judged/beside/quorbel_a.dll" >"$judged/cut.dll"
+  # A folder named like the DLL beside the driver ends the search there;
+  # imports read from the headers; a function's name past the image.
+  mkdir -p "$judged"/{folder/quorbel_c.dll,headers,far}
+  system=$system32
+  [ "$bits" = 64 ] || system=$syswow64
+  echo 'int quorbel_c(void) { return 1; }' >"$work/c.c"
+  echo 'int quorbel_c(void); int quorbel_a(void) { return quorbel_c(); }' >"$work/ac.c"
+  "$cross_cxx" -shared $static_runtime -x c -o "$system/quorbel_c.dll" "$work/c.c"
+  "$cross_cxx" -shared $static_runtime -o "$judged/folder/quorbel_a.dll" -x c "$work/ac.c" -x none "$system/quorbel_c.dll"
+  for folder in headers far; do cp "$judged/beside/quorbel_b.dll" "$judged/$folder/"; done
+  pe_edit() { python3 "$(dirname "$0")/pe_edit.py" "$judged/beside/quorbel_a.dll" "$judged/$1/quorbel_a.dll" "${@:2}"; }
+  pe_edit headers imports-in-headers
+  pe_edit far thunk 0x7fff0000
   cases="gone|missing-dependency:quorbel_b.dll
 other|mismatch-dependency:quorbel_b.dll:$other
 text|not-a-library-dependency:quorbel_b.dll
 beside|ok
-api|ok"
+api|ok
+folder|unreadable-dependency:quorbel_c.dll
+headers|ok
+far|not-a-library"
   : >"$work/ini/odbcinst.ini"
   while IFS='|' read -r folder word; do
     printf '[Judged %s]\nDriver=x\n' "$folder" >>"$work/ini/odbcinst.ini"

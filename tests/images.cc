@@ -117,10 +117,10 @@ std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset, s
     put16(&bytes, pe_offset + 20, optional, false);
     put16(&bytes, pe_offset + 22, characteristics, false);
     put16(&bytes, pe_offset + 24, magic ? magic : wide ? 0x20B : 0x10B, false);
-    put_word(&bytes, pe_offset + 24 + 32, 0x1000, 4, false);                     // section alignment
-    put_word(&bytes, pe_offset + 24 + 36, 0x200, 4, false);                      // file alignment
+    put_word(&bytes, pe_offset + 24 + 32, 0x1000, 4, false);  // section alignment
+    put_word(&bytes, pe_offset + 24 + 36, 0x200, 4, false);   // file alignment
     put_word(&bytes, pe_offset + 24 + 56, 0x1000 + ((data.size() + 0xFFF) & ~size_t{0xFFF}), 4, false);  // image size
-    put_word(&bytes, pe_offset + 24 + 60, data_at, 4, false);                    // headers' size
+    put_word(&bytes, pe_offset + 24 + 60, data_at, 4, false);  // headers' size
     put_word(&bytes, pe_offset + 24 + (wide ? 108 : 92), 16, 4, false);
     if (!imports.empty()) put_word(&bytes, pe_offset + 24 + (wide ? 120 : 104), 0x1000, 4, false);
     put_word(&bytes, sections + 8, data.size(), 4, false);   // its size in memory

@@ -8,6 +8,7 @@
 # Usage: judge.sh PROGRAM WORKDIR   (QUORBEL_DRIVER_MANAGER=iODBC for iODBC)
 set -u
 program=$(realpath "$1")
+edit_elf=$(realpath "$(dirname "$0")/elf_edit.py")
 work=$2
 rm -rf "$work"
 lib=$work/lib
@@ -113,6 +114,46 @@ else
   echo "skipped: a dependency only the cache finds (needs root to add a folder to /etc/ld.so.cache)"
 fi
 
+# Libraries the loader refuses while it maps them, or dies of; and what it
+# takes though a reader might not: each a copy of one with a field changed.
+edit() { python3 "$edit_elf" "$lib/libjudge.so" "$lib/$1" "${@:2}"; }
+edit unaligned.so load 0 vaddr +1
+edit swapped.so swap-loads 0 3
+edit overlapping.so load 1 vaddr -0x1000
+edit no-code.so load 1 filesz 0
+edit dynamic-at-0.so dynamic vaddr 0
+edit short-dynamic.so dynamic filesz 16
+edit strsz-0.so tag 10 0
+build -shared -o "$lib/libunusedrpath.so" entry.c -Wl,--disable-new-dtags,-rpath,/unused
+python3 "$edit_elf" "$lib/libunusedrpath.so" "$lib/unmapped-rpath.so" tag 15 0x7fffffff
+build -shared -o "$lib/definitions.so" v.c -Wl,--version-script=v1.map
+python3 "$edit_elf" "$lib/definitions.so" "$lib/definition-2.so" verdef-version 2
+# Version requirements of a library its DT_NEEDED no longer names.
+build -shared -o "$lib/dangling.so" uses.c -L"$lib/sub" -lv -Wl,-rpath,'$ORIGIN/sub'
+patchelf --remove-needed libv.so "$lib/dangling.so"
+# Tokens in a needed name without a '/', and an empty one: the program.
+mkdir -p "$lib/platform-named"
+cp "$lib/libjudge.so" "$lib/platform-named/lib\$PLATFORM.so"
+cp "$lib/libjudge.so" "$lib/lib$platform.so"
+build -shared -o "$lib/needs-platform.so" entry.c -L"$lib/platform-named" -Wl,--no-as-needed -l':lib$PLATFORM.so' -Wl,-rpath,'$ORIGIN'
+build -shared -o "$lib/needs-empty.so" entry.c -L"$lib/platform-named" -Wl,--no-as-needed -l':lib$PLATFORM.so'
+python3 "$edit_elf" "$lib/needs-empty.so" "$lib/needs-empty.so" tag 1 0
+# Chains of 1,025 libraries, each needing the next: the load is followed
+# to its end, a missing last one or a whole chain.
+build -shared -o "$work/libqa0001.so" entry.c
+build -shared -o "$work/libqa0000.so" entry.c -L"$work" -Wl,--no-as-needed -lqa0001 -Wl,-rpath,'$ORIGIN'
+mkdir -p "$lib/chain"
+python3 - "$work/libqa0000.so" "$lib/chain" <<'PYTHON'
+import sys
+template = open(sys.argv[1], "rb").read()
+for chain in ("qa", "qb"):
+    for i in range(1025):
+        name = f"lib{chain}{i:04d}.so".encode()
+        data = template.replace(b"libqa0001.so\0", f"lib{chain}{i + 1:04d}.so\0".encode())
+        open(f"{sys.argv[2]}/{name.decode()}", "wb").write(data)
+PYTHON
+cp "$lib/libjudge.so" "$lib/chain/libqb1025.so"
+
 # case|environment (NAME=value ...)|Driver value|word with unixODBC|word with iODBC
 cases="position-independent program||$lib/pie|not-a-library|not-a-library
 static position-independent program||$lib/static-pie|not-a-library|not-a-library
@@ -142,7 +183,21 @@ the first failure, breadth first||$lib/bfs/libdriver.so|missing-dependency:libgo
 \$ORIGIN in the RPATH of the loading library||$lib/anc/libanc.so|ok|ok
 RPATH before LD_LIBRARY_PATH|LD_LIBRARY_PATH=$lib/text|$lib/rpath/librp.so|ok|ok
 RUNPATH after LD_LIBRARY_PATH|LD_LIBRARY_PATH=$lib/text|$lib/rpath/librun.so|not-a-library-dependency:libdep.so|not-a-library-dependency:libdep.so
-\$PLATFORM as glibc expands it ($platform)||$lib/plat/libdriver.so|ok|ok$hwcases$cached"
+\$PLATFORM as glibc expands it ($platform)||$lib/plat/libdriver.so|ok|ok
+a load command not page-aligned||$lib/unaligned.so|not-a-library|not-a-library
+load commands out of order||$lib/swapped.so|not-a-library|not-a-library
+load commands overlapping||$lib/overlapping.so|not-a-library|not-a-library
+code of no size in the file||$lib/no-code.so|not-a-library|not-a-library
+the dynamic section at address 0||$lib/dynamic-at-0.so|not-a-library|not-a-library
+a dynamic section read past its size||$lib/short-dynamic.so|ok|ok
+DT_STRSZ 0||$lib/strsz-0.so|ok|ok
+an RPATH past the file that no search reads||$lib/unmapped-rpath.so|ok|ok
+an unknown version record nobody asks for||$lib/definition-2.so|ok|ok
+versions required of a library not needed||$lib/dangling.so|not-a-library|not-a-library
+\$PLATFORM in a needed name without a '/'||$lib/needs-platform.so|ok|ok
+an empty needed name: the program||$lib/needs-empty.so|ok|ok
+a chain of 1,025 libraries, the last gone||$lib/chain/libqa0000.so|missing-dependency:libqa1025.so|missing-dependency:libqa1025.so
+a chain of 1,025 libraries||$lib/chain/libqb0000.so|ok|ok$hwcases$cached"
 
 column=4
 [ "${QUORBEL_DRIVER_MANAGER:-}" = iODBC ] && column=5

@@ -14,6 +14,12 @@ case $1 in
       tail -n 20 "$log"
       exit 1
     }
+    # A program that crashes ends at once, without a debugger that waits,
+    # in both registry views.
+    for view in 64 32; do
+      wine_tool reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+        "/reg:$view" >>"$log" 2>&1
+    done
     ;;
   stop) wineserver -k >/dev/null 2>&1 || true ;;
 esac

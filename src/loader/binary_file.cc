@@ -1,6 +1,7 @@
 // Positioned reads of a library file, every offset checked first.
 #include "loader/binary_file.h"
 
+#include <cstdlib>
 #include <cstring>
 
 void memory_file(const unsigned char* bytes, size_t size, binary_file* file) {
@@ -8,14 +9,51 @@ void memory_file(const unsigned char* bytes, size_t size, binary_file* file) {
   file->size = size;
   file->big_endian = false;
   file->window_length[0] = file->window_length[1] = 0;
+  file->ahead = nullptr;
+  file->ahead_length = 0;
+  file->room = nullptr;
+}
+
+void read_ahead(binary_file* file, uint64_t offset, uint64_t length) {
+  forget_ahead(file);
+  read_room* room = file->room;
+  if (file->bytes || !room || offset > file->size) return;
+  if (length > file->size - offset) length = file->size - offset;
+  if (length > room->size) {
+    unsigned char* larger = static_cast<unsigned char*>(realloc(room->bytes, static_cast<size_t>(length)));
+    if (!larger) return;
+    room->bytes = larger;
+    room->size = static_cast<size_t>(length);
+  }
+  if (!platform_read_file(file->file, offset, room->bytes, static_cast<size_t>(length))) return;
+  file->ahead = room->bytes;
+  file->ahead_start = offset;
+  file->ahead_length = static_cast<size_t>(length);
+}
+
+void forget_ahead(binary_file* file) {
+  file->ahead = nullptr;
+  file->ahead_length = 0;
+}
+
+// Where the stretch read ahead holds offset, the bytes there; else null.
+static const unsigned char* ahead_at(const binary_file& file, uint64_t offset, uint64_t length) {
+  if (!file.ahead || offset < file.ahead_start || offset - file.ahead_start > file.ahead_length ||
+      length > file.ahead_length - (offset - file.ahead_start))
+    return nullptr;
+  return file.ahead + (offset - file.ahead_start);
 }
 
 enum { tables, strings };
 
-// Fills a window with the stretch of the file, aligned to the window's
-// size, that holds offset: false when the read fails.
+// Pages of the file are read whole, from the one that holds an offset on.
+enum : uint64_t { page = 4096 };
+
+// Fills a window with the stretch of the file from the page that holds
+// offset: false when the read fails. Tables and strings are mostly read
+// forward, and lie together.
 static bool fill_window(binary_file* file, int which, uint64_t offset) {
-  const uint64_t start = offset - offset % sizeof file->window[which];
+  const uint64_t start = offset - offset % page;
   const uint64_t left = file->size - start;
   file->window_start[which] = start;
   file->window_length[which] =
@@ -40,13 +78,17 @@ bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length)
     memcpy(buffer, file->bytes + offset, length);
     return true;
   }
+  if (const unsigned char* bytes = ahead_at(*file, offset, length)) {
+    memcpy(buffer, bytes, length);
+    return true;
+  }
   for (int which = tables; which <= strings; ++which) {
     if (!in_window(*file, which, offset, length)) continue;
     memcpy(buffer, file->window[which] + (offset - file->window_start[which]), length);
     return true;
   }
-  // What does not fit a window, or would straddle one, is read as it is.
-  if (offset % sizeof file->window[tables] + length > sizeof file->window[tables])
+  // What does not fit a window is read as it is.
+  if (offset % page + length > sizeof file->window[tables])
     return platform_read_file(file->file, offset, buffer, length);
   if (!fill_window(file, tables, offset)) return false;
   memcpy(buffer, file->window[tables] + (offset - file->window_start[tables]), length);
@@ -59,12 +101,17 @@ text_end read_text(binary_file* file, uint64_t offset, uint64_t limit, char* tex
   text[0] = '\0';
   // Window by window from the one that holds the start.
   for (uint64_t at = offset; at < limit;) {
-    if (!in_window(*file, strings, at, 1) && !fill_window(file, strings, at)) return text_unread;
-    const size_t from = static_cast<size_t>(at - file->window_start[strings]);
-    const uint64_t end = limit - file->window_start[strings];
-    const size_t available =
-        (end < file->window_length[strings] ? static_cast<size_t>(end) : file->window_length[strings]) - from;
-    const unsigned char* start = file->window[strings] + from;
+    // From the stretch read ahead where it holds the text, else a window.
+    const unsigned char* source = ahead_at(*file, at, 1);
+    uint64_t source_start = file->ahead_start, source_length = file->ahead_length;
+    if (!source) {
+      if (!in_window(*file, strings, at, 1) && !fill_window(file, strings, at)) return text_unread;
+      source = file->window[strings] + (at - file->window_start[strings]);
+      source_start = file->window_start[strings], source_length = file->window_length[strings];
+    }
+    const uint64_t end = limit - source_start;
+    const size_t available = static_cast<size_t>((end < source_length ? end : source_length) - (at - source_start));
+    const unsigned char* start = source;
     const void* nul = memchr(start, '\0', available);
     const size_t piece = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - start) : available;
     if (length + piece >= cap) {

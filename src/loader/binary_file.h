@@ -9,21 +9,41 @@
 
 #include "platform/platform.h"
 
+// Memory kept for reading ahead, grown as needed.
+struct read_room {
+  unsigned char* bytes;
+  size_t size;
+};
+
 struct binary_file {
   platform_file file;
   // Set for a file already in memory; file is then unused.
   const unsigned char* bytes;
   uint64_t size;
   bool big_endian;
-  // The last stretches read of tables and of strings: a table's entries,
-  // and names, usually lie side by side, so that few reads fetch them.
+  // The last pages read of tables and of strings: a table's entries, and
+  // names, usually lie side by side, so that few reads fetch them.
   unsigned char window[2][4096];
   uint64_t window_start[2];
   size_t window_length[2];
+  // A stretch read ahead in one go, the tables a reader knows it will
+  // need, into room kept for the run (reused file after file); null when
+  // none.
+  unsigned char* ahead;
+  uint64_t ahead_start;
+  size_t ahead_length;
+  read_room* room;
 };
 
 // The bytes of a file in memory, as a binary_file.
 void memory_file(const unsigned char* bytes, size_t size, binary_file* file);
+
+// Reads a stretch of the file ahead, so that reads within it cost nothing
+// more; a stretch that cannot be read is left to the windows.
+void read_ahead(binary_file* file, uint64_t offset, uint64_t length);
+
+// Forgets what the file holds read ahead.
+void forget_ahead(binary_file* file);
 
 // Reads length bytes at offset: false when any of them lies past the end.
 // Small reads come from the window of tables.

@@ -5,8 +5,10 @@
 // more in memory than in the file.
 #include "loader/elf_file.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/platform.h"
 
@@ -18,6 +20,7 @@ enum { segment_load = 1, segment_dynamic = 2, segment_executable = 1 };
 enum : uint64_t {
   tag_needed = 1,
   tag_strtab = 5,
+  tag_strsz = 10,
   tag_soname = 14,
   tag_rpath = 15,
   tag_runpath = 29,
@@ -199,6 +202,29 @@ bool read_definitions(elf_image* elf, uint64_t address, loaded_object* object) {
   }
 }
 
+// The file offset of an address, where a segment holds it in the file;
+// false where none does.
+bool file_offset(const elf_image& elf, uint64_t address, uint64_t* offset) {
+  const load_segment* load = segment_at(elf, address);
+  if (!load || address - load->address >= load->file_size) return false;
+  *offset = load->offset + (address - load->address);
+  return true;
+}
+
+// Reads the tables the reader will need (strings, symbol versions) in one
+// go: they lie together. Their sizes are hints here, never bounds.
+void read_tables_ahead(const elf_image& elf, uint64_t strings_size, std::initializer_list<uint64_t> tables) {
+  enum : uint64_t { slack = 1024, most = 1 << 20 };
+  uint64_t low = UINT64_MAX, high = 0, offset;
+  for (const uint64_t address : tables) {
+    if (!address || !file_offset(elf, address, &offset)) continue;
+    low = offset < low ? offset : low;
+    const uint64_t end = offset + (address == elf.strings ? strings_size : 0) + slack;
+    high = end > high ? end : high;
+  }
+  if (low < high && high - low <= most) read_ahead(elf.file, low, high - low);
+}
+
 // The dynamic section, read as glibc reads it: from its address up to
 // DT_NULL, whatever its size says. What the file needs, where it looks, its
 // flags; false when the loader would refuse or die of it.
@@ -206,13 +232,21 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object) {
   const size_t entry_size = elf->wide ? 16 : 8;
   uint64_t needed[max_needed];
   size_t needed_count = 0;
-  uint64_t soname = 0, rpath = 0, runpath = 0, flags = 0, requirements = 0, definitions = 0;
+  uint64_t soname = 0, rpath = 0, runpath = 0, flags = 0, requirements = 0, definitions = 0, strings_size = 0;
   bool has_soname = false, has_rpath = false;
   object->has_runpath = false;
+  // Read in blocks of entries, one by one where a block would reach past
+  // the segment.
+  unsigned char block[512];
+  uint64_t block_start = 0, block_length = 0;
   for (uint64_t at = address;; at += entry_size) {
-    unsigned char entry[16];
     if (at - address >= max_dynamic) return !(elf->too_large = true);
-    if (!read_image(*elf, at, entry, entry_size)) return false;
+    if (at - block_start >= block_length) {
+      block_start = at;
+      block_length = read_image(*elf, at, block, sizeof block) ? sizeof block : entry_size;
+      if (block_length == entry_size && !read_image(*elf, at, block, entry_size)) return false;
+    }
+    const unsigned char* entry = block + (at - block_start);
     const uint64_t raw = word(*elf, entry);
     const uint64_t tag = elf->wide ? raw : static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(raw)));
     const uint64_t value = word(*elf, entry + entry_size / 2);
@@ -223,6 +257,7 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object) {
         needed[needed_count++] = value;
         break;
       case tag_strtab: elf->strings = value; break;
+      case tag_strsz: strings_size = value; break;
       case tag_soname: soname = value, has_soname = true; break;
       case tag_rpath: rpath = value, has_rpath = true; break;
       case tag_runpath: runpath = value, object->has_runpath = true; break;
@@ -235,6 +270,7 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object) {
   // dlopen refuses position-independent programs and objects that ask not
   // to be opened.
   if ((flags & (flag_pie | flag_no_open)) != 0) return false;
+  read_tables_ahead(*elf, strings_size, {elf->strings, requirements, definitions});
   object->no_default_folders = (flags & flag_no_default_folders) != 0;
   if (has_soname && !(object->soname = dynamic_string(elf, soname))) return false;
   // A RUNPATH hides the RPATH from glibc.

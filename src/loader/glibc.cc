@@ -125,6 +125,7 @@ search_end glibc_search(loader_state& state, search* s, int entry) {
 // A name a library needs, its tokens expanded against its folder, as glibc
 // reads every name it needs; a token without a value drops the name.
 needed_name read_needed(loader_state& state, int entry, char* name, size_t cap) {
+  if (!strchr(name, '$')) return name_kept;
   char origin[path_capacity], expanded_name[path_capacity];
   folder_of(name_at(state, state.load[entry].found_as), '/', origin, sizeof origin);
   switch (expand_tokens(name, strlen(name), origin, expanded_name, sizeof expanded_name - 5)) {

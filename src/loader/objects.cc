@@ -10,10 +10,19 @@ namespace {
 enum : uint32_t { max_objects = 1 << 16, max_versions = 1 << 20, max_index = 1 << 22 };
 enum : size_t { pool_limit = size_t{64} << 20 };
 
+// A hash of a key, eight bytes a step.
 uint32_t hash_of(const void* key, size_t length) {
-  uint32_t hash = 2166136261u;
-  for (size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<const unsigned char*>(key)[i]) * 16777619u;
-  return hash;
+  const unsigned char* bytes = static_cast<const unsigned char*>(key);
+  uint64_t hash = 0x9E3779B97F4A7C15u ^ length;
+  for (; length >= 8; bytes += 8, length -= 8) {
+    uint64_t word;
+    memcpy(&word, bytes, 8);
+    hash = (hash ^ word) * 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 29;
+  }
+  for (; length > 0; ++bytes, --length) hash = (hash ^ *bytes) * 0x100000001B3u;
+  hash ^= hash >> 32;
+  return static_cast<uint32_t>(hash);
 }
 
 // The slot of a key, or the empty slot where it would go.
@@ -116,7 +125,11 @@ static int open_file(object_table* table, const char* path, object_reader read) 
   reader.size = file.size;
   reader.big_endian = false;
   reader.window_length[0] = reader.window_length[1] = 0;
+  reader.ahead = nullptr;
+  reader.ahead_length = 0;
+  reader.room = &table->room;
   read(&reader, table, &object);
+  forget_ahead(&reader);
   platform_close_file(file);
   table->objects[table->count] = object;
   return static_cast<int>(table->count++);
@@ -133,6 +146,7 @@ int open_object(object_table* table, const char* path, object_reader read) {
 void clear_objects(object_table* table) {
   free(table->by_path.slots);
   free(table->by_identity.slots);
+  free(table->room.bytes);
   free(table->pool);
   free(table->objects);
   free(table->versions);

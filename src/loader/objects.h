@@ -89,6 +89,7 @@ struct object_table {
   // What each path opened so far gave (an object or a failure), and each
   // file's object by its identity: a path answered costs nothing again.
   name_index by_path, by_identity;
+  read_room room;
 };
 
 // Opening a file past the run's limit of files: not followed.

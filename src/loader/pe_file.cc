@@ -197,18 +197,17 @@ void read_pe_object(binary_file* file, object_table* table, loaded_object* objec
     imports = get32(*file, nt);
   object->needed_count = 0;
   bool too_large = false;
-  for (uint64_t at = imports;; at += 20) {
+  for (uint64_t at = imports, count = 0; imports; at += 20, ++count) {
     unsigned char descriptor[20];
     char name[name_capacity];
-    if (!imports) break;
-    if (at - imports == uint64_t{max_imports} * 20) {
-      object->state = object_not_followed;
-      return;
-    }
     if (!read_image(image, at, descriptor, sizeof descriptor)) return;
     // The list ends at a descriptor without a name or a table of addresses.
     const uint32_t name_address = get32(*file, descriptor + 12), addresses = get32(*file, descriptor + 16);
     if (name_address == 0 || addresses == 0) break;
+    if (count == max_imports) {
+      object->state = object_not_followed;
+      return;
+    }
     const uint32_t lookups = get32(*file, descriptor) ? get32(*file, descriptor) : addresses;
     unsigned char first[8] = {};
     if (!read_image(image, lookups, first, wide ? 8 : 4) || !read_image_text(image, name_address, name, sizeof name))

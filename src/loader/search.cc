@@ -7,10 +7,13 @@
 #include "platform/platform.h"
 
 void start_search(search* s, const char* name) {
-  *s = search{};
+  // Its paths are written before they are read.
   s->name = name;
-  s->object = -1;
-  s->blamed = -1;
+  s->object = s->blamed = -1;
+  s->failure = object_loadable;
+  s->found_as[0] = s->other_file[0] = '\0';
+  s->passed_over = s->candidate_missing = false;
+  s->other_arch = arch_other;
 }
 
 search_end try_candidate(loader_state& state, search* s, const char* path, bool searching) {

@@ -15,6 +15,7 @@ void reset_loader_state(loader_state* state) {
   free(state->answers.slots);
   free(state->remembered);
   free(state->process_answers.slots);
+  free(state->process_objects);
   free(state->folders.slots);
   free(state->glibc.cache);
   const loader_rules* rules = state->rules;
@@ -62,6 +63,35 @@ void add_soname(loader_state* state, name_index* index, int object) {
   add_answer(state, index, name, object);
 }
 
+// The objects this process has loaded, by the names they answer to; an
+// object whose SONAME the process does not tell is read at once.
+void list_process_objects(loader_state* state) {
+  state->process_objects_listed = true;
+  const char* entry = platform_loader_facts().loaded;
+  for (; entry && *entry; entry += strlen(entry) + 1) {
+    const char* soname = entry + strlen(entry) + 1;
+    const uint32_t path = add_name(&state->objects, entry, strlen(entry));
+    if (!path || !make_room(&state->process_objects, state->process_object_count, &state->process_object_size, 1 << 16))
+      return;
+    const int index = static_cast<int>(state->process_object_count);
+    state->process_objects[state->process_object_count++] = {path, -1};
+    add_answer(state, &state->process_answers, entry, index);
+    if (*soname) {
+      add_answer(state, &state->process_answers, soname, index);
+    } else {
+      // A SONAME the process does not tell is read from the file.
+      const int object = open_object(&state->objects, entry, state->rules->read);
+      state->process_objects[index].object = object;
+      if (object >= 0 && object_at(*state, object).soname) {
+        char name[path_capacity];
+        copy_text(name, name_at(*state, object_at(*state, object).soname), sizeof name);
+        add_answer(state, &state->process_answers, name, index);
+      }
+    }
+    entry = soname;
+  }
+}
+
 }  // namespace
 
 void start_load(loader_state* state) {
@@ -86,14 +116,14 @@ int loaded_object_named(loader_state& state, const char* name) {
   if (in_load >= 0) return in_load;
   // On Windows a DLL of the process is found like any other.
   if (state.rules->ignore_case) return -1;
-  if (!state.process_objects_read) {
-    state.process_objects_read = true;
-    for (const char* path = platform_loader_facts().loaded; path && *path; path += strlen(path) + 1) {
-      const int index = open_object(&state.objects, path, state.rules->read);
-      if (index < 0) continue;
-      add_answer(&state, &state.process_answers, path, index);
-      add_soname(&state, &state.process_answers, index);
-    }
+  if (!state.process_objects_listed) list_process_objects(&state);
+  const int found = find_answer(state, state.process_answers, name);
+  if (found < 0) return -1;
+  process_object& process = state.process_objects[found];
+  if (process.object < 0) {
+    char path[path_capacity];
+    copy_text(path, name_at(state, process.path), sizeof path);
+    process.object = open_object(&state.objects, path, state.rules->read);
   }
-  return find_answer(state, state.process_answers, name);
+  return process.object;
 }

@@ -23,6 +23,13 @@ struct load_entry {
   int loader;
 };
 
+// An object this process has loaded: its path, and its object once read
+// (-1 before).
+struct process_object {
+  uint32_t path;
+  int object;
+};
+
 // What an earlier walk of the run said, by the library and its folder.
 struct remembered_verdict {
   int object;
@@ -52,10 +59,12 @@ struct loader_state {
   name_index answers;
   remembered_verdict* remembered;
   uint32_t remembered_count, remembered_size;
-  // The objects this process has loaded and the names they answer to,
-  // read on first use.
-  bool process_objects_read;
+  // The objects this process has loaded and the names they answer to (its
+  // path, its SONAME), each object read when a name first finds it.
+  bool process_objects_listed;
   name_index process_answers;
+  process_object* process_objects;
+  uint32_t process_object_count, process_object_size;
   // Folders searched: 1 where one exists, 0 where none does.
   name_index folders;
   glibc_memory glibc;

@@ -10,6 +10,12 @@
 #include <sys/auxv.h>
 #if defined(__x86_64__)
 #include <cpuid.h>
+#if __has_include(<sys/platform/x86.h>)
+// The header is written for C, whose _Bool clang's C++ does not know.
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+#endif
 #endif
 #endif
 #include <errno.h>
@@ -286,21 +292,27 @@ static bool glibc_searches_legacy_subfolders() {
   return sscanf(gnu_get_libc_version(), "%d.%d", &major, &minor) == 2 && (major < 2 || (major == 2 && minor < 37));
 }
 
+#if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+// Whether the processor has a feature as glibc found it usable, which is
+// what its loader decides by (asked of glibc: no cpuid, which a virtual
+// machine makes slow).
+#define GLIBC_USABLE(feature) CPU_FEATURE_ACTIVE(feature)
+#endif
+
 // The platform as glibc names it, for $PLATFORM and the legacy subfolders:
 // the kernel's, but for Intel processors that glibc renames after what they
 // can do.
 static const char* glibc_platform(const char* kernel_platform) {
-#if defined(__x86_64__)
-  if (!glibc_searches_legacy_subfolders() || !__builtin_cpu_is("intel")) return kernel_platform;
-  if (__builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512er")) {
-    if (__builtin_cpu_supports("avx512pf")) return "xeon_phi";
-  }
+#ifdef GLIBC_USABLE
+  if (!glibc_searches_legacy_subfolders()) return kernel_platform;
+  const bool haswell = GLIBC_USABLE(AVX2) && GLIBC_USABLE(FMA) && GLIBC_USABLE(BMI1) && GLIBC_USABLE(BMI2) &&
+                       GLIBC_USABLE(LZCNT) && GLIBC_USABLE(MOVBE) && GLIBC_USABLE(POPCNT);
+  const bool xeon_phi = GLIBC_USABLE(AVX512CD) && GLIBC_USABLE(AVX512ER) && GLIBC_USABLE(AVX512PF);
+  // The vendor last: glibc's avx512_1 hwcap says Intel, else one cpuid
+  // ("GenuineIntel"), which a virtual machine makes slow.
   unsigned eax, ebx, ecx, edx;
-  const bool movbe = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_MOVBE);
-  const bool lzcnt = __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (ecx & bit_LZCNT);
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
-      __builtin_cpu_supports("bmi2") && lzcnt && movbe && __builtin_cpu_supports("popcnt"))
-    return "haswell";
+  const bool intel = (getauxval(AT_HWCAP) & 4) || (__get_cpuid(0, &eax, &ebx, &ecx, &edx) && ebx == 0x756e6547);
+  if ((haswell || xeon_phi) && intel) return xeon_phi ? "xeon_phi" : "haswell";
 #endif
   return kernel_platform;
 }
@@ -320,20 +332,20 @@ static const char* loader_subfolders(const char* platform) {
       used += length + 1;
     }
   };
-#if defined(__x86_64__)
-  const bool v2 = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("sse3") &&
-                  __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") &&
-                  __builtin_cpu_supports("sse4.2");
-  const bool v3 = v2 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
-                  __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma");
-  const bool v4 = v3 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                  __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
-                  __builtin_cpu_supports("avx512vl");
+#ifdef GLIBC_USABLE
+  // The levels as glibc tests them.
+  const bool v2 = GLIBC_USABLE(CMPXCHG16B) && GLIBC_USABLE(LAHF64_SAHF64) && GLIBC_USABLE(POPCNT) &&
+                  GLIBC_USABLE(SSE3) && GLIBC_USABLE(SSE4_1) && GLIBC_USABLE(SSE4_2) && GLIBC_USABLE(SSSE3);
+  const bool v3 = v2 && GLIBC_USABLE(AVX) && GLIBC_USABLE(AVX2) && GLIBC_USABLE(BMI1) && GLIBC_USABLE(BMI2) &&
+                  GLIBC_USABLE(F16C) && GLIBC_USABLE(FMA) && GLIBC_USABLE(LZCNT) && GLIBC_USABLE(MOVBE) &&
+                  GLIBC_USABLE(OSXSAVE);
+  const bool v4 = v3 && GLIBC_USABLE(AVX512F) && GLIBC_USABLE(AVX512BW) && GLIBC_USABLE(AVX512CD) &&
+                  GLIBC_USABLE(AVX512DQ) && GLIBC_USABLE(AVX512VL);
   if (v4) add("glibc-hwcaps/x86-64-v4/");
   if (v3) add("glibc-hwcaps/x86-64-v3/");
   if (v2) add("glibc-hwcaps/x86-64-v2/");
-  // glibc's hwcap bits on x86-64: 2 is x86_64, 4 avx512_1; the higher bit
-  // names the outer folder.
+#endif
+#if defined(__x86_64__)
   const unsigned long hwcap = getauxval(AT_HWCAP);
   const char* const hwcaps[] = {hwcap & 4 ? "avx512_1/" : "", hwcap & 2 ? "x86_64/" : ""};
 #else
@@ -402,22 +414,40 @@ const loader_facts& platform_loader_facts() {
 #ifdef __linux__
   facts.platform_token = glibc_platform(reinterpret_cast<const char*>(getauxval(AT_PLATFORM)));
   facts.subfolders = loader_subfolders(facts.platform_token);
-  // The objects loaded so far, by path; the program itself has none.
+  // The objects loaded so far, by path and SONAME (read from their
+  // dynamic sections in memory); the program itself has no path.
   static char* loaded = nullptr;
   static size_t used = 0, size = 0;
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void*) {
         const char* name = info->dlpi_name;
-        const size_t name_length = name ? strlen(name) : 0;
-        if (name_length == 0 || name[0] != '/') return 0;
-        if (used + name_length + 2 > size) {
-          const size_t larger = (used + name_length + 2) * 2;
+        if (!name || name[0] != '/') return 0;
+        const char* soname = "";
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          if (info->dlpi_phdr[i].p_type != PT_DYNAMIC) continue;
+          const ElfW(Dyn)* dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+          ElfW(Addr) strings = 0, soname_at = 0;
+          bool has_soname = false;
+          for (; dynamic->d_tag != DT_NULL; ++dynamic) {
+            if (dynamic->d_tag == DT_STRTAB) strings = dynamic->d_un.d_ptr;
+            if (dynamic->d_tag == DT_SONAME) soname_at = dynamic->d_un.d_val, has_soname = true;
+          }
+          // The loader relocates the table's address where it may write the
+          // dynamic section, and leaves it as in the file elsewhere.
+          if (strings && strings < info->dlpi_addr) strings += info->dlpi_addr;
+          if (strings && has_soname) soname = reinterpret_cast<const char*>(strings + soname_at);
+        }
+        const size_t name_length = strlen(name), soname_length = strlen(soname);
+        if (used + name_length + soname_length + 3 > size) {
+          const size_t larger = (used + name_length + soname_length + 3) * 2;
           char* grown = static_cast<char*>(realloc(loaded, larger));
           if (!grown) return 1;
           loaded = grown, size = larger;
         }
         memcpy(loaded + used, name, name_length + 1);
         used += name_length + 1;
+        memcpy(loaded + used, soname, soname_length + 1);
+        used += soname_length + 1;
         loaded[used] = '\0';
         return 0;
       },

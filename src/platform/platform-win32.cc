@@ -107,7 +107,8 @@ static const char* side_by_side_assemblies(const char* windows) {
   const char* prefix = sizeof(void*) == 8 ? "amd64_microsoft." : "x86_microsoft.";
   char pattern[MAX_PATH + 64];
   pattern[0] = '\0';
-  if (strlen(windows) + 40 < sizeof pattern) strcat(strcat(strcat(strcat(pattern, windows), "\\WinSxS\\"), prefix), "vc*");
+  if (strlen(windows) + 40 < sizeof pattern)
+    strcat(strcat(strcat(strcat(pattern, windows), "\\WinSxS\\"), prefix), "vc*");
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA(pattern, &found);
   size_t used = 0;

@@ -69,8 +69,9 @@ struct loader_facts {
   // before the folder itself, each ending in '/', NUL-separated and closed
   // by an empty one; its cache file and the flags of the cache entries it
   // accepts (0: none more); what $LIB and $PLATFORM expand to; the objects
-  // this process has loaded, by path, NUL-separated and closed by an empty
-  // one.
+  // this process has loaded: each its path and its SONAME (empty when it
+  // has none, or when it is not known), NUL-separated, closed by an empty
+  // path.
   const char* library_path;
   const char* default_folders;
   const char* subfolders;

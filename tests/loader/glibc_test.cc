@@ -15,6 +15,9 @@ using namespace std::string_literals;
 TEST(Glibc, FollowsWhatTheLibraryNeeds) {
   const uint64_t needed = 1, soname = 14, rpath = 15, runpath = 29;
   const std::string no_default_folders = "2048";
+  const std::vector<std::pair<uint64_t, std::string>> most_names(4096, {needed, "libd.so"});
+  auto one_more = most_names;
+  one_more.push_back({needed, "libd.so"});
   const struct {
     const char* name;
     std::vector<std::pair<uint64_t, std::string>> root;
@@ -41,6 +44,9 @@ TEST(Glibc, FollowsWhatTheLibraryNeeds) {
       {"-z nodefaultlib: nor the cache",
        {{flags_1, no_default_folders}, {needed, "libk.so"}},
        "missing-dependency:libk.so"},
+      {"the most names a library may need", most_names, "ok"},
+      {"one more is not followed", one_more, "not-followed"},
+      {"a library needed that needs too many", {{needed, "libmany.so"}}, "not-followed-dependency:libmany.so"},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -56,11 +62,12 @@ TEST(Glibc, FollowsWhatTheLibraryNeeds) {
                      {"$ORIGIN_x/libs.so", own},
                      {"/r_x/libs.so", "text"},
                      {"/k/libk.so", own},
+                     {"/e/libmany.so", elf_header(own_class, 1, 3, own_machine, one_more)},
                      {"/cache", ld_cache({{0x303, "libk.so", "/k/libk.so"}})}};
     fake_os.facts.cache = "/cache";
     fake_os.facts.cache_flags[0] = 0x303;
     fake_os.facts.default_folders = "/e";
-    fake_os.facts.loaded = "/run/libc.so\0";
+    fake_os.facts.loaded = "/run/libc.so\0\0";
     expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
   }
 }

@@ -14,6 +14,9 @@ using namespace std::string_literals;
 
 TEST(Windows, FollowsWhatADllImports) {
   const std::string x64 = pe(0x8664, dll), x86 = pe(0x014C, dll);
+  const std::vector<std::string> most_imports(4096, "b.dll");
+  auto one_more = most_imports;
+  one_more.push_back("b.dll");
   const struct {
     const char* name;
     std::vector<std::string> imports;
@@ -29,6 +32,9 @@ TEST(Windows, FollowsWhatADllImports) {
       {"one that is not", {"msvcr80.dll"}, "missing-dependency:msvcr80.dll"},
       {"in the current folder", {"c.dll"}, "ok"},
       {"in PATH, split at ';' alone", {"p.dll"}, "ok"},
+      {"one it may not open ends the search", {"d.dll"}, "unreadable-dependency:d.dll"},
+      {"the most DLLs a DLL may import", most_imports, "ok"},
+      {"one more is not followed", one_more, "not-followed"},
   };
   for (const auto& c : cases) {
     reset_fakes();
@@ -40,7 +46,9 @@ TEST(Windows, FollowsWhatADllImports) {
                      {"C:\\drv\\o.dll", x86},
                      {"C:\\sys\\o.dll", x64},
                      {".\\c.dll", x64},
-                     {"C:\\path\\p.dll", x64}};
+                     {"C:\\path\\p.dll", x64},
+                     {"C:\\sys\\d.dll", x64}};
+    fake_os.denied = {"C:\\drv\\d.dll"};
     fake_os.facts.system_folder = "C:\\sys";
     fake_os.facts.path = "C:\\path";
     fake_os.facts.side_by_side = "vc90.crt\0";

@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Writes a copy of a 64-bit little-endian ELF library with one field changed,
+for the judge's damaged libraries.
+
+Usage: elf_edit.py IN OUT EDIT...
+  load N FIELD VALUE   the Nth loadable segment's vaddr, offset, filesz, memsz
+                       or flags; VALUE may be +N or -N, relative to it
+  dynamic FIELD VALUE  the same of the dynamic segment
+  swap-loads N M       two loadable segments change places
+  tag TAG VALUE        the value of the first dynamic entry of TAG (a number)
+  verdef-version V     the version of the first symbol version definition
+"""
+import struct
+import sys
+
+FIELDS = {"flags": (4, "<I"), "offset": (8, "<Q"), "vaddr": (16, "<Q"), "filesz": (32, "<Q"), "memsz": (40, "<Q")}
+
+
+def headers(data):
+    at, count = struct.unpack_from("<Q", data, 32)[0], struct.unpack_from("<H", data, 56)[0]
+    return [at + i * 56 for i in range(count)]
+
+
+def of_type(data, kind):
+    return [h for h in headers(data) if struct.unpack_from("<I", data, h)[0] == kind]
+
+
+def set_field(data, header, field, value):
+    at, form = FIELDS[field]
+    old = struct.unpack_from(form, data, header + at)[0]
+    new = old + int(value, 0) if value[0] in "+-" else int(value, 0)
+    struct.pack_into(form, data, header + at, new)
+
+
+def address_to_offset(data, address):
+    for h in of_type(data, 1):
+        offset, vaddr, filesz = (struct.unpack_from("<Q", data, h + f)[0] for f in (8, 16, 32))
+        if vaddr <= address < vaddr + filesz:
+            return offset + address - vaddr
+    raise SystemExit("address not in the file")
+
+
+def dynamic_entries(data):
+    at = struct.unpack_from("<Q", data, of_type(data, 2)[0] + 8)[0]
+    while True:
+        tag, value = struct.unpack_from("<qQ", data, at)
+        yield at, tag, value
+        if tag == 0:
+            return
+        at += 16
+
+
+def main(source, target, edit, *args):
+    data = bytearray(open(source, "rb").read())
+    if edit == "load":
+        set_field(data, of_type(data, 1)[int(args[0])], args[1], args[2])
+    elif edit == "dynamic":
+        set_field(data, of_type(data, 2)[0], args[0], args[1])
+    elif edit == "swap-loads":
+        a, b = (of_type(data, 1)[int(i)] for i in args)
+        data[a:a + 56], data[b:b + 56] = data[b:b + 56], data[a:a + 56]
+    elif edit == "tag":
+        at = next(at for at, tag, _ in dynamic_entries(data) if tag == int(args[0], 0))
+        struct.pack_into("<Q", data, at + 8, int(args[1], 0))
+    elif edit == "verdef-version":
+        verdef = next(value for _, tag, value in dynamic_entries(data) if tag == 0x6ffffffc)
+        struct.pack_into("<H", data, address_to_offset(data, verdef), int(args[0]))
+    open(target, "wb").write(data)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])
