@@ -9,6 +9,9 @@ Usage: elf_edit.py IN OUT EDIT...
   swap-loads N M       two loadable segments change places
   tag TAG VALUE        the value of the first dynamic entry of TAG (a number)
   verdef-version V     the version of the first symbol version definition
+  rela N TYPE          the type of the Nth entry of DT_RELA (-1: the last)
+  weak-rename OLD NEW  the version requirement OLD made weak and renamed NEW
+                       (of the same length)
 """
 import struct
 import sys
@@ -65,6 +68,19 @@ def main(source, target, edit, *args):
     elif edit == "verdef-version":
         verdef = next(value for _, tag, value in dynamic_entries(data) if tag == 0x6ffffffc)
         struct.pack_into("<H", data, address_to_offset(data, verdef), int(args[0]))
+    elif edit == "rela":
+        values = {tag: value for _, tag, value in dynamic_entries(data)}
+        entries = range(address_to_offset(data, values[7]), address_to_offset(data, values[7]) + values[8], 24)
+        struct.pack_into("<I", data, entries[int(args[0])] + 8, int(args[1], 0))
+    elif edit == "weak-rename":
+        values = {tag: value for _, tag, value in dynamic_entries(data)}
+        strings, need = address_to_offset(data, values[5]), address_to_offset(data, values[0x6ffffffe])
+        aux = need + struct.unpack_from("<I", data, need + 8)[0]
+        while data[strings + struct.unpack_from("<I", data, aux + 8)[0]:].split(b"\0")[0] != args[0].encode():
+            aux += struct.unpack_from("<I", data, aux + 12)[0]
+        struct.pack_into("<H", data, aux + 4, 2)
+        name = strings + struct.unpack_from("<I", data, aux + 8)[0]
+        data[name:name + len(args[1])] = args[1].encode()
     open(target, "wb").write(data)
 
 

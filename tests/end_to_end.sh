@@ -325,7 +325,7 @@ else
   library() {
     local folder=$system32
     [ "$bits" = 64 ] || folder=$syswow64
-    echo 'int quorbel_test_library;' >"$work/library.cc"
+    echo 'extern "C" short SQLAllocHandle(short, void*, void**) { return 0; }' >"$work/library.cc"
     if [ -n "${2:-}" ]; then
       printf '1 VERSIONINFO\nFILEVERSION 9,8,7,6\nPRODUCTVERSION %s\nBEGIN\nEND\n' "$2" >"$work/version.rc"
       "${cross_cxx%g++}windres" "$work/version.rc" -o "$work/version.o" || echo "windres failed"
@@ -512,7 +512,7 @@ else
   # Another architecture's header: aarch64 beside x86-64, else x86-64.
   if [ "$(uname -m)" = x86_64 ]; then other=arm64 class=2 machine=183; else other=x64 class=2 machine=62; fi
   mkdir -p "$work/lib"
-  echo 'int quorbel_test_library;' | ${CXX:-c++} -shared -fPIC -x c++ -o "$work/lib/libquorbel_found.so" -
+  echo 'extern "C" short SQLAllocHandle(short, void*, void**) { return 0; }' | ${CXX:-c++} -shared -fPIC -x c++ -o "$work/lib/libquorbel_found.so" -
   elf_header "$class" "$machine" >"$work/lib/other.so"
   echo 'not a library' >"$work/lib/text.so"
   {
@@ -528,7 +528,7 @@ else
   } >"$work/ini/odbcinst.ini"
   prepare_ini
   descriptions+="In the drivers folder"$'\n'"In the loader folders"$'\n'"Device"$'\n'"Through a file"$'\n'
-  checks+=(ok ok unreadable missing)
+  checks+=(ok not-a-driver unreadable missing)
   # iODBC looks for any value that is not an absolute path in its folder of
   # drivers alone.
   if $iodbc; then checks[2]=missing checks[7]=missing; fi

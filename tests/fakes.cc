@@ -196,6 +196,12 @@ bool platform_file_readable(const char* path) {
 
 int platform_count_installed_drivers(int, size_t, bool) { return fake_os.installed_drivers; }
 
+void platform_driver_entry_points(const char*, driver_entry_points* points) {
+  memcpy(points->names, fake_os.entry_points.c_str(), fake_os.entry_points.size() + 1);
+  points->names[fake_os.entry_points.size() + 1] = '\0';
+  points->own_library = fake_os.own_library.c_str();
+}
+
 void platform_describe_installer_file() { fputs("WARNING: no drivers\n", stderr); }
 
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {

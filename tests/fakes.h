@@ -65,6 +65,10 @@ struct fake_system {
   bool loader_search = true;
   loader_facts facts{};
   int installed_drivers = -1;
+  // What the Driver Manager looks up in a driver, NUL-separated (none: it
+  // looks nothing up), and its own library.
+  std::string entry_points;
+  std::string own_library;
   std::vector<std::string> opened;  // every path opened, in order
 };
 

@@ -47,15 +47,19 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
   size_t at = dynamic_at;
   for (const auto& [tag, text] : dynamic) {
     const bool is_string = tag == 1 || tag == 14 || tag == 15 || tag == 29;
-    const bool need = tag == 0x6ffffffe, definition = tag == 0x6ffffffc;
+    const bool need = tag == 0x6ffffffe, definition = tag == 0x6ffffffc, table = text[0] == '#';
     put(at, tag, word), put(at + word,
-                            is_string            ? add_string(text)
-                            : need || definition ? tables_at + tables.size()
-                                                 : std::stoull(text),
+                            is_string                     ? add_string(text)
+                            : need || definition || table ? tables_at + tables.size()
+                                                          : std::stoull(text),
                             word);
     at += 2 * word;
     std::istringstream words(text);
     std::string name;
+    for (std::string number; table && words >> number;) {
+      tables.resize(tables.size() + 4);
+      put_table(tables.size() - 4, std::stoull(number.substr(1)), 4);
+    }
     // A Verneed naming the file, then a Vernaux a version; a Verdef and its
     // Verdaux a version.
     if (need && words >> name) {

@@ -21,8 +21,8 @@ void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool b
 // byte order (1: little, 2: big), type (3: a shared object) and machine:
 // the header, a segment loading the whole file, and a dynamic section with
 // these entries: NEEDED, SONAME, RPATH and RUNPATH name strings; VERNEED
-// "FILE VERSION[/FLAGS] ..." and VERDEF "VERSION ..." their tables; the
-// others hold a number.
+// "FILE VERSION[/FLAGS] ..." and VERDEF "VERSION ..." their tables; "#N
+// #N ..." a table of these 32-bit numbers; the others hold a number.
 std::string elf_header(int elf_class, int order, unsigned type, unsigned machine,
                        const std::vector<std::pair<uint64_t, std::string>>& dynamic = {});
 

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # The Driver Manager judges quorbel -c: for each case, a driver whose
 # library the case builds (or names), quorbel's word and a connection
-# through the real Driver Manager must agree, "ok" exactly when it loads
-# the library. isql (unixODBC) and iodbctest (iODBC) report a library that
-# loads but holds no driver with IM004, one that cannot be loaded otherwise.
+# through the real Driver Manager must agree: "ok" exactly when it loads
+# the library as a driver, "not-a-driver" exactly when it loads it but
+# finds no driver in it. The libraries built here are drivers that can
+# only make an environment, so isql (unixODBC, every symbol bound at load)
+# and iodbctest (iODBC, run as a program linked with it) say IM001 for one
+# that loads, IM004 for one that holds no driver, and anything else (an
+# error, a process ended) for one that does not load.
 #
 # Usage: judge.sh PROGRAM WORKDIR   (QUORBEL_DRIVER_MANAGER=iODBC for iODBC)
 set -u
@@ -20,7 +24,10 @@ failed=0
 # Libraries built here: one that loads, programs, cut and doctored copies,
 # and libraries whose dependencies are gone, found by $ORIGIN, or too old.
 build() { "${CC:-cc}" -fPIC -x c "$@" || echo "cannot build $*"; }
-echo 'int judge_entry(void) { return 1; }' >entry.c
+cat >entry.c <<'C'
+short SQLAllocHandle(short type, void* in, void** out) { (void)type; (void)in; *out = (void*)1; return 0; }
+short SQLSetConnectAttr(void* c, int a, void* v, int l) { (void)c; (void)a; (void)v; (void)l; return 0; }
+C
 build -shared -o "$lib/libjudge.so" entry.c
 cp "$lib/libjudge.so" "$lib/.judge.so"
 cp "$lib/libjudge.so" "$work/%WINDIR%/libjudge.so"
@@ -126,7 +133,16 @@ edit short-dynamic.so dynamic filesz 16
 edit strsz-0.so tag 10 0
 build -shared -o "$lib/libunusedrpath.so" entry.c -Wl,--disable-new-dtags,-rpath,/unused
 python3 "$edit_elf" "$lib/libunusedrpath.so" "$lib/unmapped-rpath.so" tag 15 0x7fffffff
-build -shared -o "$lib/definitions.so" v.c -Wl,--version-script=v1.map
+# Packed relocations, glibc's mark of them renamed (and made weak).
+printf '#include <stdio.h>\nint judge_say(void) { return puts("x"); }\n' >say.c
+build -shared -o "$lib/packed.so" say.c entry.c -Wl,-z,pack-relative-relocs
+python3 "$edit_elf" "$lib/packed.so" "$lib/packed-unmarked.so" weak-rename GLIBC_ABI_DT_RELR GLIBC_ABI_DT_RELS
+python3 "$edit_elf" "$lib/packed.so" "$lib/packed-weak.so" weak-rename GLIBC_2.2.5 GLIBC_2.2.6
+echo 'int judge_x; int* judge_p = &judge_x;' >defined.c
+build -shared -o "$lib/defined.so" defined.c entry.c
+python3 "$edit_elf" "$lib/defined.so" "$lib/type-33.so" rela -1 33
+python3 "$edit_elf" "$lib/defined.so" "$lib/type-34.so" rela -1 34
+build -shared -o "$lib/definitions.so" v.c entry.c -Wl,--version-script=v1.map
 python3 "$edit_elf" "$lib/definitions.so" "$lib/definition-2.so" verdef-version 2
 # Version requirements of a library its DT_NEEDED no longer names.
 build -shared -o "$lib/dangling.so" uses.c -L"$lib/sub" -lv -Wl,-rpath,'$ORIGIN/sub'
@@ -138,6 +154,51 @@ cp "$lib/libjudge.so" "$lib/lib$platform.so"
 build -shared -o "$lib/needs-platform.so" entry.c -L"$lib/platform-named" -Wl,--no-as-needed -l':lib$PLATFORM.so' -Wl,-rpath,'$ORIGIN'
 build -shared -o "$lib/needs-empty.so" entry.c -L"$lib/platform-named" -Wl,--no-as-needed -l':lib$PLATFORM.so'
 python3 "$edit_elf" "$lib/needs-empty.so" "$lib/needs-empty.so" tag 1 0
+# References each object's load must bind: none defines them, a version
+# the found library gives other symbols, hidden versions either side of
+# the one an unversioned reference may take, three libraries deep, only
+# the Driver Manager's library defines them, a weak one.
+mkdir -p "$lib/bind/other" "$lib/bind/hidden1" "$lib/bind/hidden2" "$lib/bind/deep" "$lib/bind/deeper"
+echo 'extern int judge_nothing; int* judge_p = &judge_nothing;' >data.c
+echo 'int judge_missing(void); int judge_calls(void) { return judge_missing(); }' >call.c
+build -shared -o "$lib/bind/data.so" data.c entry.c
+build -shared -o "$lib/bind/call.so" call.c entry.c
+build -shared -o "$lib/bind/other/libv.so" v.c -Wl,--version-script=v2.map
+build -shared -o "$lib/bind/other.so" uses.c entry.c -L"$lib/bind/other" -lv -Wl,-rpath,'$ORIGIN/other'
+printf 'V_1 { global: judge_v; };\nV_2 { global: judge_w; } V_1;\n' >vw.map
+echo 'int judge_v(void) { return 1; } int judge_w(void) { return 2; }' >vw.c
+build -shared -o "$lib/bind/other/libv.so" vw.c -Wl,--version-script=vw.map
+printf 'V_1 { global: judge_other; };\nV_2 { } V_1;\nV_3 { local: *; } V_2;\n' >hidden.map
+for k in 1 2; do
+  build -shared -o "$lib/bind/hidden$k/libv.so" v.c
+  build -shared -o "$lib/bind/hidden$k.so" uses.c entry.c -L"$lib/bind/hidden$k" -lv -Wl,-rpath,'$ORIGIN/hidden'$k
+  printf '__asm__(".symver judge_v_at, judge_v@V_%s");\nint judge_v_at(void) { return 1; } int judge_other(void) { return 0; }\n' $k >hidden$k.c
+  build -shared -o "$lib/bind/hidden$k/libv.so" hidden$k.c -Wl,--version-script=hidden.map
+done
+echo 'int judge_deep(void) { return 3; }' >deep.c
+build -shared -o "$lib/bind/deep/libleaf.so" call.c
+build -shared -o "$lib/bind/deeper/libleaf.so" deep.c
+for folder in deep deeper; do
+  build -shared -o "$lib/bind/$folder/libmid.so" entry.c -L"$lib/bind/$folder" -Wl,--no-as-needed -lleaf -Wl,-rpath,'$ORIGIN'
+done
+echo 'int judge_absent(void); int judge_calls_too(void) { return judge_absent(); }' >absent.c
+build -shared -o "$lib/bind/deep.so" absent.c entry.c -L"$lib/bind/deep" -Wl,--no-as-needed -lmid -Wl,-rpath,'$ORIGIN/deep'
+echo 'int judge_deep(void); int judge_calls(void) { return judge_deep(); }' >calls-deep.c
+build -shared -o "$lib/bind/deeper.so" calls-deep.c entry.c -L"$lib/bind/deeper" -Wl,--no-as-needed -lmid -lleaf -Wl,-rpath,'$ORIGIN/deeper'
+patchelf --remove-needed libleaf.so "$lib/bind/deeper.so"
+echo 'short SQLDrivers(void*, unsigned short, char*, short, short*, char*, short, short*); short judge_list(void) { return SQLDrivers(0, 0, 0, 0, 0, 0, 0, 0); }' >manager.c
+build -shared -o "$lib/bind/manager.so" manager.c entry.c
+echo 'extern int judge_weak(void) __attribute__((weak)); int judge_calls(void) { return judge_weak ? judge_weak() : 0; }' >weak.c
+build -shared -o "$lib/bind/weak.so" weak.c entry.c
+# A driver by libltdl's names alone: the file's name, its last extension
+# dropped, before _LTX_.
+sed 's/short SQLAllocHandle/short libltx_so_LTX_SQLAllocHandle/' entry.c >ltx.c
+build -shared -o "$lib/bind/libltx.so.1" ltx.c
+# Libraries that load but hold no driver: a setup library, and one whose
+# only SQLAllocHandle is the Driver Manager's own.
+echo 'int ConfigDSN(void* w, unsigned short r, const char* d, const char* a) { (void)w; (void)r; (void)d; (void)a; return 1; }' >setup.c
+build -shared -o "$lib/bind/setup.so" setup.c
+build -shared -o "$lib/bind/managers.so" setup.c -Wl,--no-as-needed -l:libodbc.so.2
 # Chains of 1,025 libraries, each needing the next: the load is followed
 # to its end, a missing last one or a whole chain.
 build -shared -o "$work/libqa0001.so" entry.c
@@ -154,8 +215,20 @@ for chain in ("qa", "qb"):
 PYTHON
 cp "$lib/libjudge.so" "$lib/chain/libqb1025.so"
 
-# case|environment (NAME=value ...)|Driver value|word with unixODBC|word with iODBC
-cases="position-independent program||$lib/pie|not-a-library|not-a-library
+# case|environment (NAME=value ...)|Driver value|word with unixODBC|word with iODBC ("-": not judged)
+cases="a data reference nothing defines||$lib/bind/data.so|undefined-symbol:judge_nothing|undefined-symbol:judge_nothing
+a call nothing defines||$lib/bind/call.so|undefined-symbol:judge_missing|undefined-symbol:judge_missing
+a version the found library gives other symbols||$lib/bind/other.so|undefined-symbol:judge_v@V_2|undefined-symbol:judge_v@V_2
+an unversioned reference, the first version hidden||$lib/bind/hidden1.so|ok|ok
+an unversioned reference, the second version hidden||$lib/bind/hidden2.so|undefined-symbol:judge_v|undefined-symbol:judge_v
+the third library's call nothing defines, bound before the first's||$lib/bind/deep.so|undefined-symbol:judge_missing|undefined-symbol:judge_missing
+a call the dependency's dependency answers||$lib/bind/deeper.so|ok|ok
+a call only the Driver Manager's library answers||$lib/bind/manager.so|ok|ok
+a weak reference nothing defines||$lib/bind/weak.so|ok|ok
+a driver by libltdl's names||$lib/bind/libltx.so.1|ok|not-a-driver
+a setup library||$lib/bind/setup.so|not-a-driver|not-a-driver
+the Driver Manager's own SQLAllocHandle||$lib/bind/managers.so|not-a-driver|-
+position-independent program||$lib/pie|not-a-library|not-a-library
 static position-independent program||$lib/static-pie|not-a-library|not-a-library
 its first 64 bytes||$lib/cut64.so|not-a-library|not-a-library
 its first 4 KiB||$lib/cut4k.so|not-a-library|not-a-library
@@ -163,7 +236,7 @@ another OS ABI||$lib/osabi.so|not-a-library|not-a-library
 identification version 0||$lib/version.so|not-a-library|not-a-library
 no program headers||$lib/no-headers.so|not-a-library|not-a-library
 program headers of another size||$lib/header-size.so|not-a-library|not-a-library
-a bare name the cache holds||libz.so.1|ok|missing
+a bare name the cache holds||libz.so.1|not-a-driver|missing
 ';' in LD_LIBRARY_PATH|LD_LIBRARY_PATH=/nowhere;$lib|libjudge.so|ok|missing
 another machine first|LD_LIBRARY_PATH=$lib/arm:$lib|libjudge.so|mismatch:arm64|missing
 a dot name, another machine first|LD_LIBRARY_PATH=$lib/arm:$lib|.judge.so|mismatch:arm64|ok
@@ -191,6 +264,10 @@ code of no size in the file||$lib/no-code.so|not-a-library|not-a-library
 the dynamic section at address 0||$lib/dynamic-at-0.so|not-a-library|not-a-library
 a dynamic section read past its size||$lib/short-dynamic.so|ok|ok
 DT_STRSZ 0||$lib/strsz-0.so|ok|ok
+a relocation of a type glibc knows (33)||$lib/type-33.so|ok|ok
+a relocation of a type glibc does not know (34)||$lib/type-34.so|not-a-library|not-a-library
+packed relocations, glibc's mark of them renamed||$lib/packed-unmarked.so|not-a-library|not-a-library
+packed relocations, another requirement renamed||$lib/packed-weak.so|undefined-symbol:puts@GLIBC_2.2.6|undefined-symbol:puts@GLIBC_2.2.6
 an RPATH past the file that no search reads||$lib/unmapped-rpath.so|ok|ok
 an unknown version record nobody asks for||$lib/definition-2.so|ok|ok
 versions required of a library not needed||$lib/dangling.so|not-a-library|not-a-library
@@ -203,25 +280,32 @@ column=4
 [ "${QUORBEL_DRIVER_MANAGER:-}" = iODBC ] && column=5
 export ODBCSYSINI=$work ODBCINSTINI=$work/odbcinst.ini
 [ "$column" = 4 ] && ODBCINSTINI=odbcinst.ini
+iodbc=$(ldconfig -p 2>/dev/null | sed -n 's/.*libiodbc\.so\.2 .*=> //p' | head -1)
+# kind WORD-OR-VERDICT: driver, no driver, or not loaded.
+kind() {
+  case $1 in
+  ok | *IM001*) echo driver ;;
+  not-a-driver | *IM004*) echo "no driver" ;;
+  *) echo "not loaded" ;;
+  esac
+}
 while IFS='|' read -r name environment value words; do
   word=$(cut -d'|' -f$((column - 3)) <<<"$words")
+  [ "$word" = - ] && continue
   { [ "$column" = 5 ] && printf '[ODBC Drivers]\nJudge=Installed\n\n'; printf '[Judge]\nDriver=%s\n' "$value"; } >odbcinst.ini
   # shellcheck disable=SC2086 # the assignments are words
   said=$(env $environment "$program" -b -c 2>/dev/null | cut -f2)
   if [ "$column" = 4 ]; then
-    verdict=$(env $environment isql -v -k "DRIVER={Judge};" </dev/null 2>&1)
+    verdict=$(env $environment LD_BIND_NOW=1 isql -v -k "DRIVER={Judge};" </dev/null 2>&1)
   else
-    verdict=$(env $environment iodbctest "DRIVER={Judge}" </dev/null 2>&1)
+    verdict=$(env $environment LD_PRELOAD="$iodbc" iodbctest "DRIVER={Judge}" </dev/null 2>&1)
   fi
-  loaded=no agrees=no
-  grep -q IM004 <<<"$verdict" && loaded=yes
-  [ "$said" = ok ] && agrees=yes
-  if [ "$said" = "$word" ] && [ "$agrees" = "$loaded" ]; then
+  if [ "$said" = "$word" ] && [ "$(kind "$said")" = "$(kind "$verdict")" ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    echo "FAIL: $name: quorbel says '$said' (expected '$word'), the Driver Manager loaded it: $loaded"
-    grep -m1 -E 'IM00|01000' <<<"$verdict"
+    echo "FAIL: $name: quorbel says '$said' (expected '$word'), the Driver Manager: $(kind "$verdict")"
+    grep -m1 -E 'IM00|01000|error' <<<"$verdict"
   fi
 done <<<"$cases"
 

@@ -9,7 +9,7 @@ work=$3
 rm -rf "$work"
 mkdir -p "$work/bin"
 ln -s "$program" "$work/bin/quorbel"
-echo 'int found;' | "${CC:-cc}" -shared -fPIC -x c -o "$work/libfound.so" -
+echo 'short SQLAllocHandle(short t, void* i, void** o) { (void)t; (void)i; (void)o; return 0; }' | "${CC:-cc}" -shared -fPIC -x c -o "$work/libfound.so" -
 printf '[SQLite3]\nDriver=%s\nUsageCount=1\n\n[Gone]\nDriver=/nowhere/libgone.so\n' "$work/libfound.so" >"$work/odbcinst.ini"
 
 # What each example gives, in the page's order.

@@ -61,7 +61,19 @@ enum text_end {
 // most cap bytes, its NUL included; text always ends in a NUL).
 text_end read_text(binary_file* file, uint64_t offset, uint64_t limit, char* text, size_t cap);
 
-// Integers in the file's byte order.
-uint16_t get16(const binary_file& file, const unsigned char* at);
-uint32_t get32(const binary_file& file, const unsigned char* at);
-uint64_t get64(const binary_file& file, const unsigned char* at);
+// Integers in the file's byte order (read a great many times: inline).
+inline uint16_t get16(const binary_file& file, const unsigned char* at) {
+  return file.big_endian ? static_cast<uint16_t>(at[0] << 8 | at[1]) : static_cast<uint16_t>(at[1] << 8 | at[0]);
+}
+
+inline uint32_t get32(const binary_file& file, const unsigned char* at) {
+  const uint32_t high = get16(file, at + (file.big_endian ? 0 : 2));
+  const uint32_t low = get16(file, at + (file.big_endian ? 2 : 0));
+  return high << 16 | low;
+}
+
+inline uint64_t get64(const binary_file& file, const unsigned char* at) {
+  const uint64_t high = get32(file, at + (file.big_endian ? 0 : 4));
+  const uint64_t low = get32(file, at + (file.big_endian ? 4 : 0));
+  return high << 32 | low;
+}

@@ -36,4 +36,5 @@ const loader_rules dyld_rules = {
     .built_in = nullptr,
     .search = dyld_search,
     .check_load = nullptr,
+    .gives_entry_point = nullptr,
 };

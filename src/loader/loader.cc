@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "loader/rules.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ void walk(library_verdict* verdict) {
   const loader_rules& rules = *run.rules;
   for (uint32_t at = 0; at < run.load_count; ++at) {
     uint32_t offset = object_at(run, run.load[at].object).needed;
-    const uint32_t count = object_at(run, run.load[at].object).needed_count;
+    const uint32_t count = run.load[at].in_process ? 0 : object_at(run, run.load[at].object).needed_count;
     for (uint32_t k = 0; k < count; ++k) {
       char name[path_capacity];
       const size_t length = strlen(name_at(run, offset));
@@ -86,8 +87,17 @@ void walk(library_verdict* verdict) {
         read = rules.read_needed(run, static_cast<int>(at), name, sizeof name);
       if (read == name_dropped) continue;
       if (rules.spell) rules.spell(name, sizeof name);
-      if (read == name_kept && ((rules.built_in && rules.built_in(name)) || loaded_object_named(run, name) >= 0))
-        continue;
+      if (read == name_kept && rules.built_in && rules.built_in(name)) continue;
+      const int known = read == name_kept ? loaded_object_named(run, name) : -1;
+      if (known >= 0 && object_at(run, known).load_mark != run.load_number &&
+          !add_to_load(&run, known, name_at(run, object_at(run, known).path), name, static_cast<int>(at), true)) {
+        search s;
+        start_search(&s, name);
+        s.failure = object_not_followed;
+        failure_word(s, search_failed, name, verdict);
+        return;
+      }
+      if (known >= 0) continue;
       search s;
       start_search(&s, name);
       const search_end end = read == name_kept ? find_needed(&s, static_cast<int>(at)) : search_on;
@@ -104,7 +114,15 @@ void walk(library_verdict* verdict) {
       }
     }
   }
-  if (rules.check_load) rules.check_load(run, verdict);
+  if (rules.check_load && !rules.check_load(run, verdict)) return;
+  // A library that loads, but lacks what the Driver Manager looks up
+  // before it can use a driver.
+  if (!rules.gives_entry_point) return;
+  driver_entry_points points{};
+  platform_driver_entry_points(name_at(run, run.load[0].found_as), &points);
+  for (const char* name = points.names; *name; name += strlen(name) + 1)
+    if (rules.gives_entry_point(run, name, points.own_library)) return;
+  if (points.names[0]) copy_text(verdict->word, "not-a-driver", sizeof verdict->word);
 }
 
 // The word of an earlier walk of the same file from the same folder, whose

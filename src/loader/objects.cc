@@ -93,6 +93,15 @@ uint32_t add_name(object_table* table, const char* text, size_t length) {
 
 const char* name_at(const object_table& table, uint32_t offset) { return table.pool ? table.pool + offset : ""; }
 
+int32_t add_symbols(object_table* table, const object_symbols& symbols) {
+  if (!make_room(&table->symbols, table->symbols_count, &table->symbols_size, max_objects)) {
+    free(symbols.block);
+    return -1;
+  }
+  table->symbols[table->symbols_count] = symbols;
+  return static_cast<int32_t>(table->symbols_count++);
+}
+
 bool add_symbol_version(object_table* table, const symbol_version& version) {
   if (!make_room(&table->versions, table->version_count, &table->version_size, max_versions)) return false;
   table->versions[table->version_count++] = version;
@@ -118,6 +127,7 @@ static int open_file(object_table* table, const char* path, object_reader read) 
   object.identity[0] = file.identity[0];
   object.identity[1] = file.identity[1];
   object.arch = arch_other;
+  object.symbols = -1;
   object.path = add_name(table, path, strlen(path));
   binary_file reader;
   reader.file = file;
@@ -147,6 +157,8 @@ void clear_objects(object_table* table) {
   free(table->by_path.slots);
   free(table->by_identity.slots);
   free(table->room.bytes);
+  for (uint32_t i = 0; i < table->symbols_count; ++i) free(table->symbols[i].block);
+  free(table->symbols);
   free(table->pool);
   free(table->objects);
   free(table->versions);

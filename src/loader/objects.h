@@ -9,6 +9,7 @@
 
 #include "loader/binary_file.h"
 #include "loader/loader.h"
+#include "loader/symbols.h"
 
 enum object_state {
   object_loadable,
@@ -47,8 +48,18 @@ struct loaded_object {
   // Whether its version tables would end the loader's check of them (a
   // table it cannot read, a requirement of a version it does not know).
   bool damaged_versions;
-  // The load it is in, by the number of that load in the run.
-  uint32_t load_mark;
+  // The load it is in, by the number of that load in the run, and its
+  // entry there.
+  uint32_t load_mark, load_entry;
+  // Its symbols (in the table's), -1 where it has none read; and whether
+  // the symbols binding needs could not all be read (not followed).
+  int32_t symbols;
+  bool symbols_unread;
+  // Whether every reference it makes was bound in an earlier load by
+  // itself, the libraries it needs or the process's: then it binds in any
+  // load where its needs are the same files (kept from bound_needs on).
+  bool bound_alone;
+  uint32_t bound_needs;
   // The names of the libraries it needs, NUL-separated.
   uint32_t needed;
   uint32_t needed_count;
@@ -66,6 +77,10 @@ struct symbol_version {
   // Definitions only: of a kind of record the loader does not know (or
   // cannot read), which ends a check that reaches it.
   bool unsupported;
+  // The version's index (vna_other, vd_ndx) and, of a definition, whether
+  // it is the file's own name (VER_FLG_BASE).
+  uint16_t index;
+  bool base;
 };
 
 // An index from byte strings kept in the pool to numbers: open addressing,
@@ -90,6 +105,8 @@ struct object_table {
   // file's object by its identity: a path answered costs nothing again.
   name_index by_path, by_identity;
   read_room room;
+  object_symbols* symbols;
+  uint32_t symbols_count, symbols_size;
 };
 
 // Opening a file past the run's limit of files: not followed.
@@ -106,6 +123,10 @@ int32_t* find_in_index(const name_index& index, const object_table& table, const
 bool add_to_index(name_index* index, object_table* table, const void* key, size_t length, int32_t value);
 // Forgets every key, keeping the room.
 void empty_index(name_index* index);
+
+// Keeps a library's symbols (their block now the table's): their index, or
+// -1 when the table is full.
+int32_t add_symbols(object_table* table, const object_symbols& symbols);
 
 // Appends a symbol version; false when the table is full.
 bool add_symbol_version(object_table* table, const symbol_version& version);

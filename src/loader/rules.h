@@ -32,8 +32,12 @@ struct loader_rules {
   // Searches a bare name that a library of the load needs (entry), or that
   // the Driver Manager asks for (-1).
   search_end (*search)(loader_state& state, search* s, int entry);
-  // What the loader checks once everything is mapped; null: nothing.
-  void (*check_load)(loader_state& state, library_verdict* verdict);
+  // What the loader checks once everything is mapped (false, the word
+  // written, where the load fails); null: nothing.
+  bool (*check_load)(loader_state& state, library_verdict* verdict);
+  // Whether the Driver Manager's lookup of a name in the library finds it,
+  // not in its own library (own_library, where not empty).
+  bool (*gives_entry_point)(loader_state& state, const char* name, const char* own_library);
 };
 
 // The word for a library of the load (entry; 0 the library itself) that

@@ -18,12 +18,11 @@ void reset_loader_state(loader_state* state) {
   free(state->process_objects);
   free(state->folders.slots);
   free(state->glibc.cache);
+  free(state->glibc.bound_needs);
   const loader_rules* rules = state->rules;
   *state = loader_state{};
   state->rules = rules;
 }
-
-const loaded_object& object_at(const loader_state& state, int index) { return state.objects.objects[index]; }
 
 const char* name_at(const loader_state& state, uint32_t offset) { return name_at(state.objects, offset); }
 
@@ -100,11 +99,13 @@ void start_load(loader_state* state) {
   empty_index(&state->answers);
 }
 
-bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader) {
+bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader,
+                 bool in_process) {
   if (!make_room(&state->load, state->load_count, &state->load_size, max_load)) return false;
   state->load[state->load_count++] = {object, add_name(&state->objects, found_as, strlen(found_as)),
-                                      add_name(&state->objects, requested, strlen(requested)), loader};
+                                      add_name(&state->objects, requested, strlen(requested)), loader, in_process};
   state->objects.objects[object].load_mark = state->load_number;
+  state->objects.objects[object].load_entry = state->load_count - 1;
   add_answer(state, &state->answers, requested, object);
   add_answer(state, &state->answers, found_as, object);
   add_soname(state, &state->answers, object);

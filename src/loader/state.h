@@ -15,12 +15,15 @@ enum : uint32_t { max_load = 1 << 16 };
 
 // One library of a load: the object, the path it was found by, the name
 // it was asked for by, and the entry of the library that needed it (-1:
-// the Driver Manager). The load's first entry is the library itself.
+// the Driver Manager). The load's first entry is the library itself. One
+// the process had loaded before is in the load's scope, but neither
+// checked nor bound again, nor are its needs followed.
 struct load_entry {
   int object;
   uint32_t found_as;
   uint32_t requested;
   int loader;
+  bool in_process;
 };
 
 // An object this process has loaded: its path, and its object once read
@@ -45,6 +48,10 @@ struct glibc_memory {
   bool cache_read, cache_too_large;
   char hwcaps[1024];
   bool hwcaps_made;
+  // The libraries each library bound alone needed, as they were found
+  // then (see loaded_object::bound_alone).
+  int32_t* bound_needs;
+  uint32_t bound_needs_count, bound_needs_size;
 };
 
 struct loader_state {
@@ -73,14 +80,15 @@ struct loader_state {
 // Frees what the state holds and leaves it as at the start of a run.
 void reset_loader_state(loader_state* state);
 
-const loaded_object& object_at(const loader_state& state, int index);
+inline const loaded_object& object_at(const loader_state& state, int index) { return state.objects.objects[index]; }
 const char* name_at(const loader_state& state, uint32_t offset);
 
 // Starts a new load in the state, holding nothing yet.
 void start_load(loader_state* state);
 
 // Adds a library to the load: false past the limit.
-bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader);
+bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader,
+                 bool in_process = false);
 
 // The object of this load or of the process that answers to a name: on
 // ELF the name it was asked for, its path or its SONAME; on Windows its

@@ -81,4 +81,5 @@ const loader_rules windows_rules = {
     .built_in = resolved_without_file,
     .search = windows_search,
     .check_load = nullptr,
+    .gives_entry_point = nullptr,
 };

@@ -36,6 +36,14 @@ void driver_manager_library_lookup(const char* value, library_lookup* lookup) {
   else snprintf(name, sizeof name, "%s/%s", folder, value);
 }
 
+// Before it calls a driver it needs an environment: SQLAllocHandle, else
+// SQLAllocEnv (IM004 without), each dlsym'ed as it stands.
+void driver_manager_entry_points(const char*, driver_entry_points* points) {
+  static const char names[] = "SQLAllocHandle\0SQLAllocEnv\0";
+  memcpy(points->names, names, sizeof names);
+  points->own_library = "";
+}
+
 // It lists, of each file, the [ODBC Drivers] entries named in its first
 // 4,096 bytes of names, each counted with its NUL, whose value is
 // "Installed", and no more than 512 in all. Counting means reading each

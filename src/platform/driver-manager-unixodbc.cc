@@ -2,6 +2,9 @@
 #include <dlfcn.h>
 #include <strings.h>
 
+#include <cctype>
+#include <initializer_list>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +64,29 @@ void driver_manager_library_lookup(const char* value, library_lookup* lookup) {
   lookup->first_readable[1] = getenv("LTDL_LIBRARY_PATH");
   lookup->first_readable[2] = getenv("LD_LIBRARY_PATH");
   lookup->first_readable[3] = libltdl_search_path();
+}
+
+// Before it calls a driver it needs an environment: SQLAllocHandle, else
+// SQLAllocEnv (IM004 without). libltdl looks each up as
+// MODULE_LTX_NAME first (MODULE: the file's name without its last
+// extension, other than letters and digits as '_'), and unixODBC takes no
+// function of its own for the driver's.
+void driver_manager_entry_points(const char* library, driver_entry_points* points) {
+  char module[256] = "";
+  const char* name = strrchr(library, '/') ? strrchr(library, '/') + 1 : library;
+  size_t length = strrchr(name, '.') ? static_cast<size_t>(strrchr(name, '.') - name) : strlen(name);
+  if (length >= sizeof module - 1) length = sizeof module - 1;
+  for (size_t i = 0; i < length; ++i) module[i] = isalnum(static_cast<unsigned char>(name[i])) ? name[i] : '_';
+  module[length] = '\0';
+  size_t used = 0;
+  for (const char* function : {"SQLAllocHandle", "SQLAllocEnv"}) {
+    const int written = snprintf(points->names + used, sizeof points->names - used - 1, "%s_LTX_%s%c%s", module,
+                                 function, '\0', function);
+    if (written > 0 && used + static_cast<size_t>(written) + 2 < sizeof points->names)
+      used += static_cast<size_t>(written) + 1;
+  }
+  points->names[used] = '\0';
+  points->own_library = "libodbc.so.2";
 }
 
 // It lists every section but its own [ODBC], yet only while the names,

@@ -24,6 +24,10 @@ extern const char* const driver_manager_library_entries[];
 // platform_library_lookup).
 void driver_manager_library_lookup(const char* value, library_lookup* lookup);
 
+// What the Driver Manager looks up in a driver's library before it can use
+// it (as platform_driver_entry_points).
+void driver_manager_entry_points(const char* library, driver_entry_points* points);
+
 // How many drivers the installer's files hold that SQLDrivers should list,
 // where it may have left some out (as platform_count_installed_drivers).
 int driver_manager_count_drivers(int listed, size_t listed_bytes, bool names_cut);

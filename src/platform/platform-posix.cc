@@ -239,6 +239,10 @@ const char* driver_manager_drivers_folder() {
   return folder;
 }
 
+void platform_driver_entry_points(const char* library, driver_entry_points* points) {
+  driver_manager_entry_points(library, points);
+}
+
 // Neither Unix Driver Manager expands anything in the value.
 void platform_library_lookup(const char* value, const char*, library_lookup* lookup) {
   driver_manager_library_lookup(value, lookup);

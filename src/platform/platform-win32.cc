@@ -83,6 +83,14 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   return true;
 }
 
+// Before it calls a driver, the Windows Driver Manager asks the DLL for
+// SQLAllocHandle (an ODBC 3 driver), else SQLAllocEnv (an ODBC 2 one).
+void platform_driver_entry_points(const char*, driver_entry_points* points) {
+  static const char names[] = "SQLAllocHandle\0SQLAllocEnv\0";
+  memcpy(points->names, names, sizeof names);
+  points->own_library = "";
+}
+
 // The Windows Driver Manager hands the path to LoadLibrary, %WINDIR%
 // expanded.
 void platform_library_lookup(const char*, const char* expanded, library_lookup* lookup) {

@@ -117,6 +117,16 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file);
 
+// What the Driver Manager looks up in a driver's library before it can use
+// it: any one of names will do (NUL-separated, closed by an empty one;
+// none: it looks up nothing the tool models), and a definition in its own
+// library (own_library, a SONAME; empty: none) does not count.
+struct driver_entry_points {
+  char names[1024];
+  const char* own_library;
+};
+void platform_driver_entry_points(const char* library, driver_entry_points* points);
+
 // Whether a folder exists.
 bool platform_folder_exists(const char* path);
 

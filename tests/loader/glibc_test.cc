@@ -95,4 +95,30 @@ TEST(Glibc, ChecksSymbolVersionsAsGlibcDoes) {
   }
 }
 
+TEST(Glibc, ReadsSymbolTablesWithinBounds) {
+  const uint64_t gnu_hash = 0x6ffffef5, rela = 7, relasz = 8, relaent = 9;
+  const std::string most_relocations = std::to_string((uint64_t{1} << 22) * 24);
+  const std::string one_more = std::to_string((uint64_t{1} << 22) * 24 + 24);
+  const struct {
+    const char* name;
+    std::vector<std::pair<uint64_t, std::string>> dynamic;
+    std::string word;
+  } cases[] = {
+      {"a filter of two words", {{gnu_hash, "#0 #0 #2 #6 #0 #0 #0 #0"}}, "ok"},
+      {"a filter of three words", {{gnu_hash, "#0 #0 #3 #6 #0 #0 #0 #0 #0 #0"}}, "not-a-library"},
+      {"a bucket before the chains", {{gnu_hash, "#1 #2 #1 #6 #0 #0 #1"}}, "not-a-library"},
+      {"the most buckets, past the file", {{gnu_hash, "#4194304 #0 #1 #6"}}, "not-a-library"},
+      {"a bucket more is not followed", {{gnu_hash, "#4194305 #0 #1 #6"}}, "not-followed"},
+      {"the most relocations, past the file",
+       {{rela, "64"}, {relasz, most_relocations}, {relaent, "24"}},
+       "not-a-library"},
+      {"a relocation more is not followed", {{rela, "64"}, {relasz, one_more}, {relaent, "24"}}, "not-followed"},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/r/root.so", elf_header(own_class, 1, 3, own_machine, c.dynamic)}};
+    expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
+  }
+}
+
 }  // namespace
