@@ -573,21 +573,37 @@ fi
 if $windows; then
   # Windows' own loader judges what a DLL imports: LoadLibraryEx with
   # LOAD_WITH_ALTERED_SEARCH_PATH, from the program's own kind of process,
-  # says 0 where the check must say ok. (Wine passes over an import of the
-  # other architecture where Windows fails, so no case has a good one later.)
+  # loads the DLL, and GetProcAddress finds SQLAllocHandle or SQLAllocEnv
+  # in it, where the check must say ok; it loads one without them where it
+  # must say not-a-driver. Where an import has no export, Wine binds a stub
+  # and says so (warn+module): that DLL would not load on Windows. (Wine
+  # passes over an import of the other architecture where Windows fails,
+  # so no case has a good one later.)
   judged=$WINEPREFIX/drive_c/judged
-  mkdir -p "$judged"/{gone,other,text,beside,api}
-  printf '#include <windows.h>\n#include <stdio.h>\nint main(int c, char** v) { printf("%%lu", LoadLibraryExA(v[1], 0, 8) ? 0ul : GetLastError()); return c; }\n' >"$work/judge.c"
+  mkdir -p "$judged"/{gone,other,text,beside,api,name,ordinal,forward,forward-gone,forward-none,api-none,api-empty,setup}
+  cat >"$work/judge.c" <<'C'
+#include <windows.h>
+#include <stdio.h>
+int main(int c, char** v) {
+  fprintf(stderr, "judge: loading\n");
+  fflush(stderr);
+  HMODULE h = LoadLibraryExA(v[1], 0, 8);
+  if (!h) printf("%lu", GetLastError());
+  else printf(GetProcAddress(h, "SQLAllocHandle") || GetProcAddress(h, "SQLAllocEnv") ? "0" : "no-driver");
+  return c;
+}
+C
   "${cross_cxx%g++}gcc" -o "$judged/judge.exe" "$work/judge.c"
+  entry='short SQLAllocHandle(short t, void* i, void** o) { (void)t; (void)i; (void)o; return 0; }'
   echo 'int quorbel_b(void) { return 1; }' >"$work/b.c"
-  echo 'int quorbel_b(void); int quorbel_a(void) { return quorbel_b(); }' >"$work/a.c"
+  echo "int quorbel_b(void); int quorbel_a(void) { return quorbel_b(); } $entry" >"$work/a.c"
   "$cross_cxx" -shared $static_runtime -x c -o "$judged/beside/quorbel_b.dll" "$work/b.c"
   "$other_cxx" -shared $static_runtime -x c -o "$judged/other/quorbel_b.dll" "$work/b.c"
   echo 'not a library' >"$judged/text/quorbel_b.dll"
   for folder in gone other text beside; do
     "$cross_cxx" -shared $static_runtime -o "$judged/$folder/quorbel_a.dll" -x c "$work/a.c" -x none "$judged/beside/quorbel_b.dll"
   done
-  echo 'void __stdcall WakeByAddressAll(void*); void quorbel_a(void* p) { WakeByAddressAll(p); }' >"$work/api.c"
+  echo "void __stdcall WakeByAddressAll(void*); void quorbel_a(void* p) { WakeByAddressAll(p); } $entry" >"$work/api.c"
   "$cross_cxx" -shared $static_runtime -x c -o "$judged/api/quorbel_a.dll" "$work/api.c" -lsynchronization
   head -c 2048 "$judged/beside/quorbel_a.dll" >"$judged/cut.dll"
   # A folder named like the DLL beside the driver ends the search there;
@@ -596,9 +612,30 @@ if $windows; then
   system=$system32
   [ "$bits" = 64 ] || system=$syswow64
   echo 'int quorbel_c(void) { return 1; }' >"$work/c.c"
-  echo 'int quorbel_c(void); int quorbel_a(void) { return quorbel_c(); }' >"$work/ac.c"
+  echo "int quorbel_c(void); int quorbel_a(void) { return quorbel_c(); } $entry" >"$work/ac.c"
   "$cross_cxx" -shared $static_runtime -x c -o "$system/quorbel_c.dll" "$work/c.c"
   "$cross_cxx" -shared $static_runtime -o "$judged/folder/quorbel_a.dll" -x c "$work/ac.c" -x none "$system/quorbel_c.dll"
+  # Imports the DLL found lacks, by name and by ordinal (import libraries
+  # written from definitions), and exports forwarded to quorbel_c.dll, to
+  # a function it lacks, to a DLL found nowhere; API sets Wine's schema
+  # lacks, or maps to no DLL; a setup library's exports.
+  import_library() { printf 'LIBRARY %s\nEXPORTS\n  %s\n' "$2" "$3" >"$work/$1.def" &&
+    "${cross_cxx%g++}dlltool" -d "$work/$1.def" -l "$work/lib$1.a"; }
+  import_library name quorbel_b.dll quorbel_b_gone
+  import_library ordinal quorbel_b.dll 'quorbel_b_gone @7 NONAME'
+  import_library api-none api-ms-win-quorbel-none-l1-1-0.dll quorbel_b_gone
+  import_library api-empty api-ms-win-deprecated-apis-legacy-l1-1-0.dll quorbel_b_gone
+  echo "int quorbel_b_gone(void); int quorbel_a(void) { return quorbel_b_gone(); } $entry" >"$work/gone.c"
+  for folder in name ordinal api-none api-empty; do
+    "$cross_cxx" -shared $static_runtime -o "$judged/$folder/quorbel_a.dll" -x c "$work/gone.c" -x none "$work/lib$folder.a"
+  done
+  cp "$judged/beside/quorbel_b.dll" "$judged/name/" && cp "$judged/beside/quorbel_b.dll" "$judged/ordinal/"
+  for forward in forward:quorbel_c.quorbel_c forward-none:quorbel_c.quorbel_none forward-gone:quorbel_gone.quorbel_b; do
+    printf 'EXPORTS\n  quorbel_b = %s\n' "${forward#*:}" >"$work/forward.def"
+    "$cross_cxx" -shared $static_runtime -o "$judged/${forward%%:*}/quorbel_b.dll" -x c "$work/c.c" -x none "$work/forward.def"
+    cp "$judged/beside/quorbel_a.dll" "$judged/${forward%%:*}/"
+  done
+  cp "$judged/beside/quorbel_b.dll" "$judged/setup/quorbel_a.dll"
   for folder in headers far; do cp "$judged/beside/quorbel_b.dll" "$judged/$folder/"; done
   pe_edit() { python3 "$(dirname "$0")/pe_edit.py" "$judged/beside/quorbel_a.dll" "$judged/$1/quorbel_a.dll" "${@:2}"; }
   pe_edit headers imports-in-headers
@@ -610,7 +647,15 @@ beside|ok
 api|ok
 folder|unreadable-dependency:quorbel_c.dll
 headers|ok
-far|not-a-library"
+far|not-a-library
+name|missing-procedure:quorbel_b.dll:quorbel_b_gone
+ordinal|missing-procedure:quorbel_b.dll:#7
+forward|ok
+forward-none|missing-procedure:quorbel_b.dll:quorbel_b
+forward-gone|missing-procedure:quorbel_b.dll:quorbel_b
+api-none|missing-dependency:api-ms-win-quorbel-none-l1-1-0.dll
+api-empty|missing-dependency:api-ms-win-deprecated-apis-legacy-l1-1-0.dll
+setup|not-a-driver"
   : >"$work/ini/odbcinst.ini"
   while IFS='|' read -r folder word; do
     printf '[Judged %s]\nDriver=x\n' "$folder" >>"$work/ini/odbcinst.ini"
@@ -622,8 +667,11 @@ far|not-a-library"
     path="C:\\judged\\$folder\\quorbel_a.dll"
     [ "$folder" = cut ] && path='C:\judged\cut.dll'
     said=$(tr -d '\r' <"$work/out" | sed -n "s/^Judged $folder\t//p")
-    loaded=$(wine_program "$judged/judge.exe" "$path")
-    if [ "$said" = "$word" ] && [ "$([ "$said" = ok ]; echo $?)" = "$([ "$loaded" = 0 ]; echo $?)" ]; then
+    loaded=$(WINEDEBUG=warn+module wine_program "$judged/judge.exe" "$path" 2>"$work/judge.err")
+    sed -n '/^judge: loading/,$p' "$work/judge.err" |
+      grep -qE 'No implementation for|module not found for forward|function not found for forward' && loaded=stub
+    kind() { case $1 in ok | 0) echo driver ;; not-a-driver | no-driver) echo "no driver" ;; *) echo "not loaded" ;; esac; }
+    if [ "$said" = "$word" ] && [ "$(kind "$said")" = "$(kind "$loaded")" ]; then
       passed=$((passed + 1))
     else
       failed=$((failed + 1))

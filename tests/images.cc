@@ -1,6 +1,7 @@
 // Images of library files and loader caches, built byte by byte.
 #include "images.h"
 
+#include <algorithm>
 #include <sstream>
 
 using namespace std::string_literals;
@@ -97,20 +98,45 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
 }
 
 std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset, size_t length, unsigned magic,
-               const std::vector<std::string>& imports) {
+               const std::vector<std::string>& imports, const std::vector<std::string>& exports) {
   const bool wide = machine == 0x8664 || machine == 0xAA64;
   const size_t optional = wide ? 240 : 224, sections = pe_offset + 24 + optional, thunk = wide ? 8 : 4;
   const size_t data_at = (sections + 40 + 0x1FF) & ~size_t{0x1FF};
   const bool headers_written = pe_offset <= 8192;
   // The descriptors, then for each DLL its list of one function, the
-  // function's hint and name, the DLL's name.
+  // function's hint and name (or its ordinal), the DLL's name.
   std::string data(imports.empty() ? 16 : 20 * (imports.size() + 1), '\0');
   for (size_t i = 0; i < imports.size(); ++i) {
-    const size_t list = data.size(), function = list + 2 * thunk, name = function + 4;
-    data += std::string(2 * thunk + 4, '\0') + imports[i] + '\0';
-    data.replace(function + 2, 1, "f");
-    put_word(&data, list, 0x1000 + function, thunk, false);
+    const size_t colon = imports[i].find(':');
+    const std::string library = imports[i].substr(0, colon);
+    const std::string function = colon == std::string::npos ? "f" : imports[i].substr(colon + 1);
+    const size_t list = data.size(), named = list + 2 * thunk, name = named + 2 + function.size() + 1;
+    data += std::string(2 * thunk + 2, '\0') + function + '\0' + library + '\0';
+    const uint64_t ordinal_flag = uint64_t{1} << (thunk * 8 - 1);
+    put_word(&data, list, function[0] == '#' ? ordinal_flag | std::stoul(function.substr(1)) : 0x1000 + named, thunk,
+             false);
     put_word(&data, 20 * i + 12, 0x1000 + name, 4, false), put_word(&data, 20 * i + 16, 0x1000 + list, 4, false);
+  }
+  // The export directory: ordinals from 1, one function for each export,
+  // named in the order given; "NAME>TEXT" forwards NAME to TEXT.
+  const size_t directory = (data.size() + 3) & ~size_t{3}, count = exports.size();
+  data.resize(directory + 40 + count * 10, '\0');
+  put_word(&data, directory + 16, 1, 4, false), put_word(&data, directory + 20, count, 4, false);
+  put_word(&data, directory + 24, count, 4, false);
+  const size_t functions = directory + 40, names = functions + 4 * count, ordinals = names + 4 * count;
+  put_word(&data, directory + 28, 0x1000 + functions, 4, false),
+      put_word(&data, directory + 32, 0x1000 + names, 4, false);
+  put_word(&data, directory + 36, 0x1000 + ordinals, 4, false);
+  size_t forwarders_at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t arrow = exports[i].find('>');
+    put_word(&data, names + 4 * i, 0x1000 + data.size(), 4, false), put_word(&data, ordinals + 2 * i, i, 2, false);
+    data += exports[i].substr(0, arrow) + '\0';
+    put_word(&data, functions + 4 * i, 0x1000, 4, false);
+    if (arrow == std::string::npos) continue;
+    forwarders_at = forwarders_at ? forwarders_at : data.size();
+    put_word(&data, functions + 4 * i, 0x1000 + data.size(), 4, false);
+    data += exports[i].substr(arrow + 1) + '\0';
   }
   std::string bytes(headers_written ? data_at : 64, '\0');
   bytes[0] = 'M', bytes[1] = 'Z';
@@ -125,8 +151,12 @@ std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset, s
     put_word(&bytes, pe_offset + 24 + 36, 0x200, 4, false);   // file alignment
     put_word(&bytes, pe_offset + 24 + 56, 0x1000 + ((data.size() + 0xFFF) & ~size_t{0xFFF}), 4, false);  // image size
     put_word(&bytes, pe_offset + 24 + 60, data_at, 4, false);  // headers' size
-    put_word(&bytes, pe_offset + 24 + (wide ? 108 : 92), 16, 4, false);
-    if (!imports.empty()) put_word(&bytes, pe_offset + 24 + (wide ? 120 : 104), 0x1000, 4, false);
+    const size_t directories = pe_offset + 24 + (wide ? 108 : 92);
+    put_word(&bytes, directories, 16, 4, false);
+    // The export directory reaches over the forwarders' texts.
+    put_word(&bytes, directories + 4, 0x1000 + directory, 4, false);
+    put_word(&bytes, directories + 8, (forwarders_at ? data.size() : directory + 40) - directory, 4, false);
+    if (!imports.empty()) put_word(&bytes, directories + 12, 0x1000, 4, false);
     put_word(&bytes, sections + 8, data.size(), 4, false);   // its size in memory
     put_word(&bytes, sections + 12, 0x1000, 4, false);       // its address
     put_word(&bytes, sections + 16, data.size(), 4, false);  // its size in the file
@@ -202,4 +232,59 @@ std::string old_ld_cache(const std::vector<cache_entry>& entries) {
     strings += entries[i].value + '\0';
   }
   return bytes + strings;
+}
+
+std::string api_set_schema(unsigned version, const std::vector<api_set>& sets) {
+  // The header and the sets, then each set's values, then the strings (in
+  // UTF-16), then (version 6) the hash table.
+  const size_t header = version == 6 ? 0x1C : version == 4 ? 16 : 8, entry = version == 6 ? 24 : version == 4 ? 24 : 12;
+  const size_t value = version == 2 ? 16 : 20, value_head = version == 6 ? 0 : version == 4 ? 8 : 4;
+  std::string table(header + sets.size() * entry, '\0'), strings;
+  const auto put = [&](size_t at, uint64_t number) { put_word(&table, at, number, 4, false); };
+  std::vector<std::pair<size_t, size_t>> pending;  // where a string's offset goes, and the string's
+  const auto text = [&](size_t at, std::string name) {
+    pending.push_back({at, strings.size()});
+    put(at + 4, name.size() * 2);
+    for (char c : name) strings += std::string{c, '\0'};
+  };
+  std::vector<std::pair<uint32_t, uint32_t>> hashes;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    const size_t at = header + i * entry;
+    std::string name = version == 6 ? sets[i].name : sets[i].name.substr(4);
+    const size_t hashed = sets[i].name.rfind('-');
+    uint32_t hash = 0;
+    for (size_t k = 0; k < hashed; ++k) hash = hash * 31 + static_cast<unsigned char>(tolower(sets[i].name[k]));
+    hashes.push_back({hash, static_cast<uint32_t>(i)});
+    text(at + (version == 2 ? 0 : 4), name);
+    if (version == 6) put(at, 1), put(at + 12, hashed * 2), put(at + 20, sets[i].values.size());
+    put(at + (version == 6 ? 16 : version == 4 ? 20 : 8), table.size());
+    const size_t values = table.size();
+    table.resize(values + value_head + sets[i].values.size() * value, '\0');
+    if (version != 6) put(values + value_head - 4, sets[i].values.size());
+    for (size_t k = 0; k < sets[i].values.size(); ++k) {
+      const size_t v = values + value_head + k * value + (version == 2 ? 0 : 4);
+      if (!sets[i].values[k].first.empty()) text(v, sets[i].values[k].first);
+      if (!sets[i].values[k].second.empty()) text(v + 8, sets[i].values[k].second);
+    }
+  }
+  const size_t strings_at = table.size();
+  for (const auto& [at, offset] : pending) put(at, strings_at + offset);
+  table += strings;
+  std::sort(hashes.begin(), hashes.end());
+  if (version == 6) {
+    put(0x10, header), put(0x14, table.size()), put(0x18, 31);
+    for (const auto& [hash, index] : hashes) {
+      table.resize(table.size() + 8);
+      put(table.size() - 8, hash), put(table.size() - 4, index);
+    }
+  }
+  put(0, version), put(version == 2 ? 4 : 12, sets.size());
+  // "PE\0\0" at 0x40, no optional header, one section at 0x200.
+  std::string file(0x200, '\0');
+  file[0] = 'M', file[1] = 'Z', file[0x3C] = 0x40;
+  file.replace(0x40, 4, "PE\0\0"s);
+  file[0x46] = 1;
+  file.replace(0x58, 7, ".apiset");
+  put_word(&file, 0x58 + 16, table.size(), 4, false), put_word(&file, 0x58 + 20, 0x200, 4, false);
+  return file + table;
 }

@@ -29,12 +29,26 @@ std::string elf_header(int elf_class, int order, unsigned type, unsigned machine
 // A DLL as a linker writes one: DOS header, "PE\0\0" at pe_offset, COFF
 // and optional header (the magic of machine's word size unless given) and
 // one section at 0x1000 whose data, at the next 512 bytes, ends the file,
-// holding an import directory of the DLLs given, a function "f" of each;
-// cut to length when given.
+// holding an import directory of the DLLs given ("DLL", importing "f",
+// "DLL:NAME" or "DLL:#ORDINAL") and an export directory of the names given
+// ("NAME>TEXT" a forwarder), from ordinal 1 on; cut to length when given.
 std::string pe(unsigned machine, unsigned characteristics, uint32_t pe_offset = 0x80, size_t length = 0,
-               unsigned magic = 0, const std::vector<std::string>& imports = {});
+               unsigned magic = 0, const std::vector<std::string>& imports = {},
+               const std::vector<std::string>& exports = {"f"});
 
 std::string elf(int elf_class, int order, unsigned type, unsigned machine, size_t length = 0);
+
+// An API set of a schema: its name (without ".dll"), and its values, each
+// the DLL that imports it (empty: any) and the DLL it maps to (empty:
+// none), the default first.
+struct api_set {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> values;
+};
+
+// An API set schema of a version (2, 4 or 6) in its .apiset section, in
+// as much of a DLL as its loader reads.
+std::string api_set_schema(unsigned version, const std::vector<api_set>& sets);
 
 // The image with one byte changed.
 std::string patched(std::string bytes, size_t at, char value);

@@ -68,52 +68,71 @@ search_end find_needed(search* s, int entry) {
   return rules.is_path(s->name) ? try_candidate(run, s, s->name, false) : rules.search(run, s, entry);
 }
 
-// Maps what the loaded libraries need, breadth first and each in the order
-// it names them; the first that cannot be had decides. Then what the
-// loader checks of the whole.
-void walk(library_verdict* verdict) {
+// Maps a name that a library of the load (at) needs, as the loader does:
+// its object where it is had (-1 where it needs none); false where it
+// cannot be had, the word written.
+bool map_needed(uint32_t at, const char* written, library_verdict* verdict, int* object) {
   const loader_rules& rules = *run.rules;
-  for (uint32_t at = 0; at < run.load_count; ++at) {
+  char name[path_capacity];
+  const size_t length = strlen(written);
+  copy_text(name, written, sizeof name);
+  *object = -1;
+  // No file has a name too long to open.
+  needed_name read = length < sizeof name - 5 ? name_kept : name_too_long;
+  if (read == name_kept && rules.read_needed) read = rules.read_needed(run, static_cast<int>(at), name, sizeof name);
+  if (read == name_dropped) return true;
+  if (rules.spell) rules.spell(name, sizeof name);
+  if (read == name_kept && rules.built_in && rules.built_in(name)) return true;
+  const int known = read == name_kept ? loaded_object_named(run, name) : -1;
+  search s;
+  start_search(&s, name);
+  if (known >= 0 && object_at(run, known).load_mark != run.load_number &&
+      !add_to_load(&run, known, name_at(run, object_at(run, known).path), name, static_cast<int>(at), true)) {
+    s.failure = object_not_followed;
+    failure_word(s, search_failed, name, verdict);
+    return false;
+  }
+  if ((*object = known) >= 0) return true;
+  if (read == name_not_followed) s.failure = object_not_followed;
+  const search_end end = read == name_kept           ? find_needed(&s, static_cast<int>(at))
+                         : read == name_not_followed ? search_failed
+                                                     : search_on;
+  if (end != search_found) {
+    failure_word(s, end, name, verdict);
+    return false;
+  }
+  *object = s.object;
+  // A file already loaded under another name is taken again.
+  if (object_at(run, s.object).load_mark == run.load_number) return true;
+  if (!add_to_load(&run, s.object, s.found_as, name, static_cast<int>(at))) {
+    s.failure = object_not_followed;
+    failure_word(s, search_failed, name, verdict);
+    return false;
+  }
+  return true;
+}
+
+// Maps what the loaded libraries from first on need, breadth first and
+// each in the order it names them; the first that cannot be had decides.
+bool walk(uint32_t first, library_verdict* verdict) {
+  for (uint32_t at = first; at < run.load_count; ++at) {
     uint32_t offset = object_at(run, run.load[at].object).needed;
     const uint32_t count = run.load[at].in_process ? 0 : object_at(run, run.load[at].object).needed_count;
     for (uint32_t k = 0; k < count; ++k) {
-      char name[path_capacity];
-      const size_t length = strlen(name_at(run, offset));
-      copy_text(name, name_at(run, offset), sizeof name);
-      offset += static_cast<uint32_t>(length + 1);
-      // No file has a name too long to open.
-      needed_name read = length < sizeof name - 5 ? name_kept : name_too_long;
-      if (read == name_kept && rules.read_needed)
-        read = rules.read_needed(run, static_cast<int>(at), name, sizeof name);
-      if (read == name_dropped) continue;
-      if (rules.spell) rules.spell(name, sizeof name);
-      if (read == name_kept && rules.built_in && rules.built_in(name)) continue;
-      const int known = read == name_kept ? loaded_object_named(run, name) : -1;
-      if (known >= 0 && object_at(run, known).load_mark != run.load_number &&
-          !add_to_load(&run, known, name_at(run, object_at(run, known).path), name, static_cast<int>(at), true)) {
-        search s;
-        start_search(&s, name);
-        s.failure = object_not_followed;
-        failure_word(s, search_failed, name, verdict);
-        return;
-      }
-      if (known >= 0) continue;
-      search s;
-      start_search(&s, name);
-      const search_end end = read == name_kept ? find_needed(&s, static_cast<int>(at)) : search_on;
-      if (end != search_found) {
-        failure_word(s, end, name, verdict);
-        return;
-      }
-      // A file already loaded under another name is taken again.
-      if (object_at(run, s.object).load_mark == run.load_number) continue;
-      if (!add_to_load(&run, s.object, s.found_as, name, static_cast<int>(at))) {
-        s.failure = object_not_followed;
-        failure_word(s, search_failed, name, verdict);
-        return;
-      }
+      const char* name = name_at(run, offset);
+      offset += static_cast<uint32_t>(strlen(name) + 1);
+      int object;
+      if (!map_needed(at, name, verdict, &object)) return false;
     }
   }
+  return true;
+}
+
+// Walks the load, then what the loader checks of the whole, and whether
+// the Driver Manager finds a driver in it.
+void check_whole_load(library_verdict* verdict) {
+  const loader_rules& rules = *run.rules;
+  if (!walk(0, verdict)) return;
   if (rules.check_load && !rules.check_load(run, verdict)) return;
   // A library that loads, but lacks what the Driver Manager looks up
   // before it can use a driver.
@@ -185,10 +204,18 @@ void load_library(const char* name, library_verdict* verdict) {
   }
   copy_text(verdict->word, "ok", sizeof verdict->word);
   add_to_load(&run, s.object, s.found_as, name, -1);
-  walk(verdict);
+  check_whole_load(verdict);
   if (make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096))
     run.remembered[run.remembered_count++] = {s.object, add_name(&run.objects, folder, strlen(folder)),
                                               add_name(&run.objects, verdict->word, strlen(verdict->word))};
 }
 
 void reset_loader() { reset_loader_state(&run); }
+
+int load_more(loader_state& state, const char* name, int entry) {
+  library_verdict scratch{};
+  const uint32_t first = state.load_count;
+  int object;
+  if (!map_needed(static_cast<uint32_t>(entry), name, &scratch, &object) || object < 0) return -1;
+  return walk(first, &scratch) ? object : -1;
+}

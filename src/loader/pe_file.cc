@@ -1,9 +1,11 @@
-// PE: the headers Windows' loader checks before it maps a DLL, and the
-// names in its import directory, read as the loader reads them: through
-// the image as it lays the file out in memory. Delay-load imports are not
-// read: they are loaded when a function is first called.
+// PE: the headers Windows' loader checks before it maps a DLL, the names
+// in its import directory and the functions it imports of each, and its
+// exports, read as the loader reads them: through the image as it lays
+// the file out in memory. Delay-load imports are not read: they are loaded
+// when a function is first called.
 #include "loader/pe_file.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 enum { image_executable = 0x0002, image_dll = 0x2000, magic_pe32 = 0x10B, magic_pe32_plus = 0x20B };
 enum { max_sections = 96 };
 // Past these, a DLL is not followed.
-enum : uint32_t { max_imports = 4096, max_thunks = 1 << 16 };
+enum : uint32_t { max_imports = 4096, max_thunks = 1 << 16, max_exports = 1 << 16, max_strings = 64 << 20 };
 enum : size_t { name_capacity = 4096 };
 enum : uint32_t { page_mask = 0xFFF, sector_mask = 0x1FF };
 
@@ -92,12 +94,43 @@ bool read_image(const pe_image& image, uint64_t address, void* out, size_t lengt
 // The string at a relative virtual address, into text (cap bytes): false
 // where the loader would read past the image, or it is longer than text.
 bool read_image_text(const pe_image& image, uint64_t address, char* text, size_t cap) {
-  for (size_t length = 0; length < cap; ++length) {
-    if (!read_image(image, address + length, text + length, 1)) return false;
-    if (text[length] == '\0') return true;
+  for (size_t length = 0; length < cap;) {
+    // In pieces, byte by byte where a piece would leave the image.
+    size_t piece = cap - length < 64 ? cap - length : 64;
+    if (!read_image(image, address + length, text + length, piece)) {
+      piece = 1;
+      if (!read_image(image, address + length, text + length, 1)) return false;
+    }
+    if (memchr(text + length, '\0', piece)) return true;
+    length += piece;
   }
   text[cap - 1] = '\0';
   return false;
+}
+
+// What binding will need of the DLL, gathered as it is read: the functions
+// it imports, and the strings they and its exports name.
+struct gathered {
+  pe_import* imports;
+  uint32_t import_count, import_size;
+  uint32_t* first_import;
+  uint32_t dll_count, dll_size;
+  char* strings;
+  uint32_t strings_used, strings_size;
+  bool too_large;
+};
+
+// Keeps a string: its offset in the strings (never 0), or 0 past the
+// limit.
+uint32_t keep_text(gathered* g, const char* text) {
+  const uint32_t length = static_cast<uint32_t>(strlen(text)) + 1;
+  if (g->strings_used == 0) g->strings_used = 1;
+  while (g->strings_used + length > g->strings_size) {
+    if (!make_room(&g->strings, g->strings_size, &g->strings_size, max_strings)) return !(g->too_large = true);
+  }
+  memcpy(g->strings + g->strings_used, text, length);
+  g->strings_used += length;
+  return g->strings_used - length;
 }
 
 // Lays the sections out as Wine's loader does (which reads file positions
@@ -131,22 +164,129 @@ bool lay_out(pe_image* image, const unsigned char* optional, const unsigned char
 }
 
 // Walks one DLL's list of imported functions (thunks) to its end, as the
-// loader does once the DLL is found: false where it would read past the
-// image, too_large past the limit.
-bool read_thunks(const pe_image& image, uint64_t list, bool wide, bool* too_large) {
+// loader does once the DLL is found, keeping each: false where it would
+// read past the image, too_large past the limit.
+bool read_thunks(const pe_image& image, uint64_t list, bool wide, gathered* g) {
   const size_t size = wide ? 8 : 4;
+  if (!make_room(&g->first_import, g->dll_count + 1, &g->dll_size, max_imports + 2)) return !(g->too_large = true);
+  g->first_import[g->dll_count++] = g->import_count;
   for (uint32_t i = 0;; ++i) {
     unsigned char thunk[8];
-    if (i == max_thunks) return !(*too_large = true);
+    if (i == max_thunks) return !(g->too_large = true);
     if (!read_image(image, list + uint64_t{i} * size, thunk, size)) return false;
     const uint64_t value = wide ? get64(*image.file, thunk) : get32(*image.file, thunk);
-    if (value == 0) return true;
+    if (value == 0) break;
     const bool by_ordinal = (value >> (size * 8 - 1)) != 0;
-    char name[name_capacity];
+    pe_import import{0, static_cast<uint16_t>(value & 0xFFFF), by_ordinal};
     // A name: its hint, then its text.
-    if (!by_ordinal && !read_image_text(image, static_cast<uint32_t>(value) + uint64_t{2}, name, sizeof name))
-      return false;
+    if (!by_ordinal) {
+      char name[name_capacity];
+      unsigned char hint[2];
+      const uint64_t at = static_cast<uint32_t>(value);
+      if (!read_image(image, at, hint, 2) || !read_image_text(image, at + 2, name, sizeof name)) return false;
+      import.hint_or_ordinal = get16(*image.file, hint);
+      if (!(import.name = keep_text(g, name))) return false;
+    }
+    if (!make_room(&g->imports, g->import_count, &g->import_size, max_imports * max_thunks))
+      return !(g->too_large = true);
+    g->imports[g->import_count++] = import;
   }
+  g->first_import[g->dll_count] = g->import_count;
+  return true;
+}
+
+// Reads the export directory (at its address, of its size) and keeps the
+// DLL's symbols: false where the loader would read past the image, too
+// large past the limits.
+bool read_exports(const pe_image& image, uint32_t address, uint32_t size, gathered* g, object_table* table,
+                  loaded_object* object) {
+  const binary_file& file = *image.file;
+  unsigned char directory[40] = {};
+  if (address && !read_image(image, address, directory, sizeof directory)) return false;
+  const uint32_t base = get32(file, directory + 16), functions = get32(file, directory + 20);
+  const uint32_t names = get32(file, directory + 24);
+  if (functions > max_exports || names > max_exports) return !(g->too_large = true);
+  const size_t bytes = functions * 8 + names * 6 + g->import_count * sizeof(pe_import) + (g->dll_count + 1) * 4;
+  unsigned char* block = static_cast<unsigned char*>(malloc(bytes + 16));
+  if (!block) return !(g->too_large = true);
+  uint32_t* function_at = reinterpret_cast<uint32_t*>(block);
+  uint32_t* forwarders = function_at + functions;
+  uint32_t* name_at = forwarders + functions;
+  pe_import* imports = reinterpret_cast<pe_import*>(name_at + names);
+  uint32_t* first_import = reinterpret_cast<uint32_t*>(imports + g->import_count);
+  uint16_t* name_functions = reinterpret_cast<uint16_t*>(first_import + g->dll_count + 1);
+  bool ok = read_image(image, get32(file, directory + 28), function_at, functions * 4) &&
+            read_image(image, get32(file, directory + 32), name_at, names * 4) &&
+            read_image(image, get32(file, directory + 36), name_functions, names * 2);
+  char text[name_capacity];
+  for (uint32_t i = 0; ok && i < functions; ++i) {
+    function_at[i] = get32(file, reinterpret_cast<unsigned char*>(function_at + i));
+    // An address within the directory is a forwarder: "DLL.NAME" or "DLL.#ORDINAL".
+    const bool forwards = function_at[i] >= address && function_at[i] - address < size;
+    forwarders[i] = 0;
+    if (forwards)
+      ok = read_image_text(image, function_at[i], text, sizeof text) && (forwarders[i] = keep_text(g, text));
+  }
+  for (uint32_t i = 0; ok && i < names; ++i) {
+    name_functions[i] = get16(file, reinterpret_cast<unsigned char*>(name_functions + i));
+    ok = read_image_text(image, get32(file, reinterpret_cast<unsigned char*>(name_at + i)), text, sizeof text) &&
+         (name_at[i] = keep_text(g, text));
+  }
+  if (g->import_count) memcpy(imports, g->imports, g->import_count * sizeof(pe_import));
+  if (g->dll_count) memcpy(first_import, g->first_import, (g->dll_count + 1) * 4);
+  else first_import[0] = 0;
+  // The strings last, at the block's end.
+  unsigned char* whole = ok ? static_cast<unsigned char*>(realloc(block, bytes + 16 + g->strings_used)) : nullptr;
+  if (!whole) {
+    free(block);
+    return false;
+  }
+  if (g->strings_used) memcpy(whole + bytes + 16, g->strings, g->strings_used);
+  const auto at = [&](size_t offset) { return whole + offset; };
+  const pe_exports exports = {base,
+                              functions,
+                              names,
+                              reinterpret_cast<const uint32_t*>(at(0)),
+                              reinterpret_cast<const uint32_t*>(at(functions * 4)),
+                              reinterpret_cast<const uint32_t*>(at(functions * 8)),
+                              reinterpret_cast<const uint16_t*>(at(bytes - names * 2)),
+                              reinterpret_cast<const pe_import*>(at(functions * 8 + names * 4)),
+                              g->import_count,
+                              reinterpret_cast<const uint32_t*>(at(bytes - names * 2 - (g->dll_count + 1) * 4)),
+                              g->dll_count,
+                              reinterpret_cast<const char*>(at(bytes + 16))};
+  object->symbols = add_symbols(table, {whole, {}, exports});
+  if (object->symbols < 0) free(whole);
+  object->symbols_unread = object->symbols < 0;
+  return true;
+}
+
+// The import directory: the DLLs it names and the functions it imports of
+// each; false where the loader would refuse the DLL (too_large: past the
+// limits).
+bool read_imports(const pe_image& image, uint32_t imports, bool wide, gathered* g, object_table* table,
+                  loaded_object* object) {
+  const binary_file* file = image.file;
+  for (uint64_t at = imports, count = 0; imports; at += 20, ++count) {
+    unsigned char descriptor[20];
+    char name[name_capacity];
+    if (!read_image(image, at, descriptor, sizeof descriptor)) return false;
+    // The list ends at a descriptor without a name or a table of addresses.
+    const uint32_t name_address = get32(*file, descriptor + 12), addresses = get32(*file, descriptor + 16);
+    if (name_address == 0 || addresses == 0) break;
+    if (count == max_imports) return !(g->too_large = true);
+    const uint32_t lookups = get32(*file, descriptor) ? get32(*file, descriptor) : addresses;
+    unsigned char first[8] = {};
+    if (!read_image(image, lookups, first, wide ? 8 : 4) || !read_image_text(image, name_address, name, sizeof name))
+      return false;
+    // A DLL none of whose functions is imported is not loaded.
+    if ((wide ? get64(*file, first) : get32(*file, first)) == 0) continue;
+    if (!read_thunks(image, lookups, wide, g)) return false;
+    const uint32_t added = add_name(table, name, strlen(name));
+    if (!added) return !(g->too_large = true);
+    if (object->needed_count++ == 0) object->needed = added;
+  }
+  return true;
 }
 
 }  // namespace
@@ -190,40 +330,20 @@ void read_pe_object(binary_file* file, object_table* table, loaded_object* objec
     return;
   }
 
-  // The import directory, the second data directory, when there is one.
-  uint32_t imports = 0;
+  // The export directory and the import directory, the first two data
+  // directories, where there are.
+  uint32_t exports = 0, exports_size = 0, imports = 0;
   const uint32_t directories = get32(*file, nt + 24 + fixed - 4);
-  if (directories > 1 && optional_size >= fixed + 16 && read_bytes(file, nt_at + 24 + fixed + 8, nt, 4))
-    imports = get32(*file, nt);
+  unsigned char entries[16];
+  if (directories > 0 && optional_size >= fixed + 8 && read_bytes(file, nt_at + 24 + fixed, entries, 8))
+    exports = get32(*file, entries), exports_size = get32(*file, entries + 4);
+  if (directories > 1 && optional_size >= fixed + 16 && read_bytes(file, nt_at + 24 + fixed + 8, entries, 4))
+    imports = get32(*file, entries);
   object->needed_count = 0;
-  bool too_large = false;
-  for (uint64_t at = imports, count = 0; imports; at += 20, ++count) {
-    unsigned char descriptor[20];
-    char name[name_capacity];
-    if (!read_image(image, at, descriptor, sizeof descriptor)) return;
-    // The list ends at a descriptor without a name or a table of addresses.
-    const uint32_t name_address = get32(*file, descriptor + 12), addresses = get32(*file, descriptor + 16);
-    if (name_address == 0 || addresses == 0) break;
-    if (count == max_imports) {
-      object->state = object_not_followed;
-      return;
-    }
-    const uint32_t lookups = get32(*file, descriptor) ? get32(*file, descriptor) : addresses;
-    unsigned char first[8] = {};
-    if (!read_image(image, lookups, first, wide ? 8 : 4) || !read_image_text(image, name_address, name, sizeof name))
-      return;
-    // A DLL none of whose functions is imported is not loaded.
-    if ((wide ? get64(*file, first) : get32(*file, first)) == 0) continue;
-    if (!read_thunks(image, lookups, wide, &too_large)) {
-      if (too_large) object->state = object_not_followed;
-      return;
-    }
-    const uint32_t added = add_name(table, name, strlen(name));
-    if (!added) {
-      object->state = object_not_followed;
-      return;
-    }
-    if (object->needed_count++ == 0) object->needed = added;
-  }
-  object->state = object_loadable;
+  gathered g{};
+  const bool read = read_imports(image, imports, wide, &g, table, object) &&
+                    read_exports(image, exports, exports_size, &g, table, object);
+  free(g.imports), free(g.first_import), free(g.strings);
+  if (g.too_large) object->state = object_not_followed;
+  else if (read) object->state = object_loadable;
 }

@@ -8,8 +8,10 @@
 
 #include "loader/search.h"
 
-// What became of a name a library needs, read as the loader reads it.
-enum needed_name { name_kept, name_dropped, name_too_long };
+// What became of a name a library needs, read as the loader reads it:
+// kept (perhaps rewritten), dropped, too long for any file, had by no file
+// the loader would look for, or past what the tool follows.
+enum needed_name { name_kept, name_dropped, name_too_long, name_missing, name_not_followed };
 
 struct loader_rules {
   // Reads a file of the loader's format.
@@ -43,6 +45,11 @@ struct loader_rules {
 // The word for a library of the load (entry; 0 the library itself) that
 // ends the load with stem: "STEM" or "STEM-dependency:NAME".
 void blame_entry(const loader_state& state, int entry, const char* stem, library_verdict* verdict);
+
+// Loads a DLL that a library of the load (entry) needs beyond the names
+// it lists (a forwarder's), as the walk loads those, with all it needs:
+// its object, or -1 where any of that cannot be had.
+int load_more(loader_state& state, const char* name, int entry);
 
 extern const loader_rules glibc_rules;
 extern const loader_rules windows_rules;

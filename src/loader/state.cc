@@ -19,6 +19,7 @@ void reset_loader_state(loader_state* state) {
   free(state->folders.slots);
   free(state->glibc.cache);
   free(state->glibc.bound_needs);
+  free(state->windows.schema);
   const loader_rules* rules = state->rules;
   *state = loader_state{};
   state->rules = rules;

@@ -54,6 +54,15 @@ struct glibc_memory {
   uint32_t bound_needs_count, bound_needs_size;
 };
 
+// What Windows' rules keep for a run: the API set schema of the system
+// folder, read once (null where there is no schema file; unreadable where
+// there is one that cannot be read).
+struct windows_memory {
+  unsigned char* schema;
+  size_t schema_size;
+  bool schema_read, schema_unreadable;
+};
+
 struct loader_state {
   // The rules of this process's loader.
   const loader_rules* rules;
@@ -75,6 +84,7 @@ struct loader_state {
   // Folders searched: 1 where one exists, 0 where none does.
   name_index folders;
   glibc_memory glibc;
+  windows_memory windows;
 };
 
 // Frees what the state holds and leaves it as at the start of a run.

@@ -56,27 +56,27 @@ struct elf_symbols {
   uint32_t reference_count;
 };
 
-// A function a DLL imports: by name (in the block's strings) or by ordinal.
+// A function a DLL imports: by name (in the block's strings), with the
+// hint where the name should stand in the exporting DLL's names, or by
+// ordinal.
 struct pe_import {
   uint32_t name;
-  uint16_t ordinal;
+  uint16_t hint_or_ordinal;
   bool by_ordinal;
 };
 
-// The functions a DLL imports of one DLL, in its import directory's order.
-struct pe_imported_dll {
-  uint32_t first, count;  // in the imports
-};
-
+// What binding needs of a DLL: its exports (by ordinal, from base on, and
+// by name, in the directory's order, which should be sorted) and, for each
+// DLL it imports (in the order it names them), the functions it imports.
 struct pe_exports {
   uint32_t base, function_count, name_count;
-  const uint32_t* functions;       // addresses (RVA), 0: none
-  const uint32_t* forwarders;      // a forwarder's text in the strings, 0: none
-  const uint32_t* names;           // in the strings, in the directory's order
-  const uint16_t* name_functions;  // the function each name stands for
+  const uint32_t* functions;   // addresses (RVA); 0: none
+  const uint32_t* forwarders;  // of each function, its forwarder's text in the strings; 0: none
+  const uint32_t* names;       // in the strings
+  const uint16_t* name_functions;
   const pe_import* imports;
   uint32_t import_count;
-  const pe_imported_dll* imported_dlls;
+  const uint32_t* first_import;  // of each DLL it imports, then the import count
   uint32_t imported_dll_count;
   const char* strings;
 };

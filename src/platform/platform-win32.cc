@@ -107,11 +107,31 @@ static const char* folder_from(UINT (*ask)(char*, UINT), char* buffer, UINT cap)
 static UINT system_folder(char* buffer, UINT cap) { return GetSystemDirectoryA(buffer, cap); }
 static UINT windows_folder(char* buffer, UINT cap) { return GetSystemWindowsDirectoryA(buffer, cap); }
 
+// A version "A.B.C.D" as one number, to compare.
+static unsigned long long version_number(const char* text) {
+  unsigned long long number = 0;
+  for (int part = 0; part < 4; ++part) {
+    unsigned long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<unsigned>(*text - '0');
+    number = number << 16 | (value & 0xFFFF);
+    if (*text == '.') ++text;
+  }
+  return number;
+}
+
 // The Visual C++ runtime assemblies installed side by side for this
-// process's architecture: the "vc90.crt" of each WinSxS folder named
-// like amd64_microsoft.vc90.crt_1fc8b3b9a1e18e3b_9.0.30729.6161_none_....
+// process's architecture, each ("vc90.crt") with the folder of its newest
+// version, of the WinSxS folders named like
+// amd64_microsoft.vc90.crt_1fc8b3b9a1e18e3b_9.0.30729.6161_none_....
 static const char* side_by_side_assemblies(const char* windows) {
-  static char assemblies[1024];
+  static char assemblies[8192];
+  struct newest {
+    char name[32];
+    unsigned long long version;
+    char folder[MAX_PATH];
+  };
+  static newest found_assemblies[16];
+  size_t count = 0;
   const char* prefix = sizeof(void*) == 8 ? "amd64_microsoft." : "x86_microsoft.";
   char pattern[MAX_PATH + 64];
   pattern[0] = '\0';
@@ -119,17 +139,34 @@ static const char* side_by_side_assemblies(const char* windows) {
     strcat(strcat(strcat(strcat(pattern, windows), "\\WinSxS\\"), prefix), "vc*");
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA(pattern, &found);
-  size_t used = 0;
   for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != FALSE) {
     const char* name = found.cFileName + strlen(prefix);
     const size_t length = strcspn(name, "_");
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || used + length + 2 >= sizeof assemblies) continue;
-    for (size_t i = 0; i < length; ++i)
-      assemblies[used + i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
-    used += length + 1;
-    assemblies[used - 1] = '\0';
+    const char* version = strchr(name + length + 1, '_');
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || length >= sizeof found_assemblies[0].name || !version ||
+        strlen(windows) + strlen(found.cFileName) + 9 >= MAX_PATH)
+      continue;
+    size_t at = 0;
+    while (at < count && (strncmp(found_assemblies[at].name, name, length) != 0 || found_assemblies[at].name[length]))
+      ++at;
+    if (at == count && count == sizeof found_assemblies / sizeof found_assemblies[0]) continue;
+    if (at < count && found_assemblies[at].version >= version_number(version + 1)) continue;
+    newest& kept = found_assemblies[at];
+    count += at == count;
+    for (size_t i = 0; i < length; ++i) kept.name[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
+    kept.name[length] = '\0';
+    kept.version = version_number(version + 1);
+    strcat(strcat(strcpy(kept.folder, windows), "\\WinSxS\\"), found.cFileName);
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  size_t used = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t name = strlen(found_assemblies[i].name) + 1, folder = strlen(found_assemblies[i].folder) + 1;
+    if (used + name + folder + 1 >= sizeof assemblies) break;
+    memcpy(assemblies + used, found_assemblies[i].name, name);
+    memcpy(assemblies + used + name, found_assemblies[i].folder, folder);
+    used += name + folder;
+  }
   assemblies[used] = '\0';
   return assemblies;
 }

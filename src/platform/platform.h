@@ -86,8 +86,8 @@ struct loader_facts {
   unsigned long page_size;
   // PE: the system folder as this process sees it, the Windows folder, PATH
   // (';'-separated), and the Visual C++ runtime assemblies installed side by
-  // side for this architecture ("vc90.crt"), NUL-separated and closed by an
-  // empty one.
+  // side for this architecture, each its name ("vc90.crt") and the folder of
+  // its newest version, NUL-separated and closed by an empty name.
   const char* system_folder;
   const char* windows_folder;
   const char* path;

@@ -27,9 +27,9 @@ TEST(Windows, FollowsWhatADllImports) {
       {"a DLL of the load answers in any case", {"b.dll", "B.DLL"}, "ok"},
       {"another architecture found first", {"o.dll"}, "mismatch-dependency:o.dll:x86"},
       {"found nowhere", {"gone"}, "missing-dependency:gone.dll"},
-      {"an API set", {"api-ms-win-core-synch-l1-2-0.dll"}, "ok"},
       {"a runtime installed side by side", {"MSVCR90.dll"}, "ok"},
-      {"one that is not", {"msvcr80.dll"}, "missing-dependency:msvcr80.dll"},
+      {"its file not in its folder", {"msvcp80.dll"}, "not-followed-dependency:msvcp80.dll"},
+      {"one that is not", {"mfc80.dll"}, "missing-dependency:mfc80.dll"},
       {"in the current folder", {"c.dll"}, "ok"},
       {"in PATH, split at ';' alone", {"p.dll"}, "ok"},
       {"one it may not open ends the search", {"d.dll"}, "unreadable-dependency:d.dll"},
@@ -47,11 +47,66 @@ TEST(Windows, FollowsWhatADllImports) {
                      {"C:\\sys\\o.dll", x64},
                      {".\\c.dll", x64},
                      {"C:\\path\\p.dll", x64},
-                     {"C:\\sys\\d.dll", x64}};
+                     {"C:\\sys\\d.dll", x64},
+                     {"C:\\sxs\\vc90\\msvcr90.dll", x64},
+                     {"C:\\drv\\msvcp80.dll", x64}};
     fake_os.denied = {"C:\\drv\\d.dll"};
     fake_os.facts.system_folder = "C:\\sys";
     fake_os.facts.path = "C:\\path";
-    fake_os.facts.side_by_side = "vc90.crt\0";
+    fake_os.facts.side_by_side = "vc90.crt\0C:\\sxs\\vc90\0vc80.crt\0C:\\sxs\\vc80\0";
+    if (program_arch() == arch_x64) expect_checks({{c.name, "C:\\drv\\a.dll", c.word, "C:\\drv\\a.dll"}});
+  }
+}
+
+TEST(Windows, BindsWhatADllImports) {
+  const auto exporting = [](std::vector<std::string> names) { return pe(0x8664, dll, 0x80, 0, 0, {}, names); };
+  const std::string schema =
+      api_set_schema(6, {{"api-ms-win-core-synch-l1-2-0", {{"", "s.dll"}}}, {"api-ms-win-empty-l1-1-0", {{"", ""}}}});
+  const struct {
+    const char* name;
+    std::vector<std::string> imports;
+    std::string word;
+    std::vector<std::string> exports = {"SQLAllocHandle"};
+    std::string schema_file = "";  // the schema above
+  } cases[] = {
+      {"a function the DLL exports", {"b.dll:g"}, "ok"},
+      {"one it does not", {"b.dll:h"}, "missing-procedure:b.dll:h"},
+      {"by ordinal", {"b.dll:#2"}, "ok"},
+      {"an ordinal past its last", {"b.dll:#3"}, "missing-procedure:b.dll:#3"},
+      {"names out of order", {"u.dll"}, "missing-procedure:u.dll:f"},
+      {"forwarded", {"w.dll"}, "ok"},
+      {"forwarded to a DLL found nowhere", {"x.dll"}, "missing-procedure:x.dll:f"},
+      {"forwarded to a function its DLL lacks", {"y.dll"}, "missing-procedure:y.dll:f"},
+      {"forwarded by ordinal", {"z.dll"}, "ok"},
+      {"forwarded in a circle", {"c.dll"}, "not-followed"},
+      {"an API set", {"api-ms-win-core-synch-l1-2-0.dll"}, "ok"},
+      {"an API set of no DLL", {"api-ms-win-empty-l1-1-0.dll"}, "missing-dependency:api-ms-win-empty-l1-1-0.dll"},
+      {"a name the schema lacks is a file's", {"api-ms-win-other-l1-1-0.dll"}, "ok"},
+      {"a schema it cannot read",
+       {"api-ms-win-core-synch-l1-2-0.dll"},
+       "not-followed-dependency:api-ms-win-core-synch-l1-2-0.dll",
+       {"SQLAllocHandle"},
+       "text"},
+      {"a driver without SQLAllocHandle", {"b.dll"}, "not-a-driver", {"SQLAllocHandlf"}},
+      {"SQLAllocEnv will do", {"b.dll"}, "ok", {"SQLAllocEnv"}},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.rules = &windows_rules;
+    fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports, c.exports)},
+                     {"C:\\drv\\b.dll", exporting({"f", "g"})},
+                     {"C:\\drv\\u.dll", exporting({"g", "f"})},
+                     {"C:\\drv\\w.dll", exporting({"f>b.g"})},
+                     {"C:\\drv\\x.dll", exporting({"f>gone.g"})},
+                     {"C:\\drv\\y.dll", exporting({"f>b.h"})},
+                     {"C:\\drv\\z.dll", exporting({"f>b.#2"})},
+                     {"C:\\drv\\c.dll", exporting({"f>c.f"})},
+                     {"C:\\sys\\s.dll", exporting({"f"})},
+                     {"C:\\sys\\api-ms-win-other-l1-1-0.dll", exporting({"f"})},
+                     {"C:\\sys\\api-ms-win-empty-l1-1-0.dll", exporting({"f"})},
+                     {"C:\\sys\\apisetschema.dll", c.schema_file.empty() ? schema : c.schema_file}};
+    fake_os.facts.system_folder = "C:\\sys";
+    fake_os.entry_points = std::string("SQLAllocHandle\0SQLAllocEnv", 26);
     if (program_arch() == arch_x64) expect_checks({{c.name, "C:\\drv\\a.dll", c.word, "C:\\drv\\a.dll"}});
   }
 }
