@@ -109,6 +109,7 @@ search_end glibc_search(loader_state& state, search* s, int entry) {
     return search_failed;
   }
   const cache_query query = {.name = s->name, .flags = f.cache_flags, .hwcaps = hwcaps_names(&state.glibc)};
+  if (cache) add_to_trail(&state, f.cache, strlen(f.cache));
   if (cache && ld_cache_lookup({cache, size}, query, cached, sizeof cached)) {
     const search_end end = try_candidate(state, s, cached);
     if (end != search_on) return end;
@@ -177,6 +178,7 @@ bool check_versions(loader_state& state, library_verdict* verdict) {
       }
       const definition_found found = find_definition(state, object_at(state, target), need);
       if (found == version_defined || (found == version_undefined && need.weak)) continue;
+      state.road_end = static_cast<int>(at);
       copy_text(verdict->word,
                 found == version_unreadable ? "not-a-library-dependency:" : "missing-version:", sizeof verdict->word);
       append_name(verdict->word, sizeof verdict->word, name_at(state, need.file));
@@ -266,7 +268,9 @@ lookup_end look_in(loader_state& state, int index, const wanted& w) {
   if (t.hash == gnu_hash) {
     const unsigned bits = sizeof(void*) * 8;
     const uint64_t word = t.bloom[(w.gnu / bits) & (t.bloom_words - 1)];
-    if (((word >> (w.gnu % bits)) & (word >> ((w.gnu >> t.bloom_shift) % bits)) & 1) == 0) return looked_on;
+    // The shift as the processor takes it (glibc's hash is a word wide).
+    const uint64_t second = uint64_t{w.gnu} >> (t.bloom_shift & (bits - 1));
+    if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return looked_on;
     const uint32_t bucket = t.buckets[w.gnu % t.bucket_count];
     for (uint32_t at = bucket; bucket != 0 && !matched; ++at) {
       if (at - t.symbol_offset >= t.chain_count) break;
@@ -507,6 +511,10 @@ bool bind_symbols(loader_state& state, library_verdict* verdict) {
       if (end == found || (end == looked_on && (symbol.info >> 4) == 2)) continue;
       if (end == tables_unread) unread_word(state, where, verdict);
       else undefined_word(w, verdict);
+      // Its road ends at the library that refers to the symbol (or needs
+      // the one whose tables went unread).
+      if (end != tables_unread || object_at(state, where).load_mark != state.load_number)
+        state.road_end = static_cast<int>(order[n]);
       bound = false;
     }
     glibc_memory& memory = state.glibc;
