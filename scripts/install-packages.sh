@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs those of the named Debian packages that are missing, with sudo
 # when not root. A name ending in :i386 turns on that architecture first.
+# With --no-install-recommends first, what they recommend is left out.
 set -eu
+options=()
+if [ "${1:-}" = --no-install-recommends ]; then
+  options+=("$1")
+  shift
+fi
 missing=()
 for package in "$@"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
@@ -16,4 +22,4 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
 fi
 echo "installing: ${missing[*]}"
 $sudo apt-get update -q
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${options[@]}" "${missing[@]}"

@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 scripts/install-packages.sh g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst patchelf \
   libsqliteodbc clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
   wine wine64 wine32:i386 perl dpkg-dev lintian python3-yaml libiodbc2 unixodbc iodbc man-db || exit 1
+# Ansible's core alone, for the fleet recipe's test.
+scripts/install-packages.sh --no-install-recommends ansible-core || exit 1
 
 # build_and_test PRESET: configures, builds (showing the log only when the
 # build fails) and runs the tests of one preset, keeping ctest's report.

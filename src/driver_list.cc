@@ -71,7 +71,7 @@ static int write_driver_lines(const list_options& options, int* listed_drivers, 
       print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, &verdict);
     if (!options.brief && options.show_attributes) print_attributes(listed, attributes_length, whole, out);
     if (options.check_library) {
-      out.check(verdict.word, verdict.file);
+      out.check(verdict.word, verdict.file, verdict.road, verdict.searched);
       if (strcmp(verdict.word, "ok") != 0) *library_problems = true;
     }
     out.end();

@@ -8,7 +8,7 @@
 
 void check_library(const char* value, const char* expanded, library_verdict* verdict) {
   strcpy(verdict->word, "missing");
-  verdict->file[0] = '\0';
+  verdict->file[0] = verdict->road[0] = verdict->searched[0] = '\0';
   if (!value || value[0] == '\0') return;
   library_lookup lookup{};
   platform_library_lookup(value, expanded, &lookup);
@@ -18,9 +18,23 @@ void check_library(const char* value, const char* expanded, library_verdict* ver
   char found[4096];
   if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found)) {
     load_library(found, verdict);
-  } else if (lookup.loader_search) {
-    load_library(lookup.name, verdict);
+    return;
   }
+  // Where it looked, then where the loader looks.
+  for (size_t list = 0; list < first.count; ++list) {
+    for (const char* entry = first.lists[list]; entry && *entry;) {
+      const size_t length = strcspn(entry, ":");
+      if (length > 0 && length < sizeof found) {
+        memcpy(found, entry, length);
+        found[length] = '\0';
+        char absolute[4096];
+        add_to_list(verdict->searched, sizeof verdict->searched,
+                    platform_absolute_path(found, absolute, sizeof absolute) ? absolute : found);
+      }
+      entry += entry[length] ? length + 1 : length;
+    }
+  }
+  if (lookup.loader_search) load_library(lookup.name, verdict);
 }
 
 size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap) {

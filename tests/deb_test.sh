@@ -19,7 +19,7 @@ check "the package's files" "$(cd "$work/root" && find . -type f | sort | tr '\n
   "./usr/bin/quorbel ./usr/share/doc/quorbel/README.md ./usr/share/doc/quorbel/changelog.gz ./usr/share/doc/quorbel/copyright ./usr/share/man/man1/quorbel.1.gz "
 check "it depends on unixODBC's library" "$(dpkg-deb -f "$deb" Depends | grep -o 'libodbc2')" libodbc2
 check "the man page's sections" "$(zcat "$work/root/usr/share/man/man1/quorbel.1.gz" | sed -n 's/^\.SH //p' | tr '\n' '|')" \
-  "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|OUTPUT FORMAT|EXIT STATUS|ENVIRONMENT|EXAMPLES|SEE ALSO|"
+  "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|OUTPUT FORMAT|CHECK WORDS|EXIT STATUS|ENVIRONMENT|EXAMPLES|SEE ALSO|"
 
 program=$work/root/usr/bin/quorbel
 check "the packaged program's version" "$("$program" --version 2>/dev/null)" "quorbel $version"

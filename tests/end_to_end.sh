@@ -686,14 +686,18 @@ expect "no drivers" 0 "" "$banner"
 
 # With -c, an empty listing names the files the Driver Manager reads; for
 # unixODBC an ODBCINSTINI path lies inside ODBCSYSINI's folder.
-unread() { [ -e "$1" ] || printf ' (does not exist)'; }
+unread() { [ -e "$1" ] || printf ' (does not exist)'; [ -f "$1" ] && [ ! -s "$1" ] && printf ' (empty)'; }
 if $windows; then
   reads='HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBCINST.INI\ODBC Drivers (does not exist)'
   run -c
 elif $iodbc; then
-  reads="$ODBCINSTINI and /etc/odbcinst.ini$(unread /etc/odbcinst.ini)"
+  reads="$ODBCINSTINI (empty) and /etc/odbcinst.ini$(unread /etc/odbcinst.ini)"
   run -c
 else
+  # A file of no bytes (as unixODBC makes one where it finds none).
+  run -c
+  expect "no drivers in an empty file, with -c" 0 "" "$banner""WARNING: the Driver Manager listed no drivers; it reads \
+$ODBCSYSINI/odbcinst.ini (empty) and $HOME/.odbcinst.ini$(unread "$HOME/.odbcinst.ini")"$'\n'
   reads="$ODBCSYSINI/$work/none/odbcinst.ini (does not exist) and $HOME/.odbcinst.ini$(unread "$HOME/.odbcinst.ini")"
   ODBCINSTINI=$work/none/odbcinst.ini run -c
 fi

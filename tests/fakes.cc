@@ -180,6 +180,13 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file&) {}
 
+bool platform_absolute_path(const char* path, char* absolute, size_t cap) {
+  std::string whole = path;
+  while (whole.compare(0, 2, "./") == 0) whole.erase(0, 2);
+  if (whole[0] != '/' && whole.find(':') != 1) whole = fake_os.working_folder + (whole == "." ? "" : "/" + whole);
+  return snprintf(absolute, cap, "%s", whole.c_str()) < static_cast<int>(cap);
+}
+
 bool platform_folder_exists(const char* path) {
   // A folder exists where a file lies below it.
   const std::string folder = std::string(path).substr(0, std::string(path).find_last_not_of("/\\") + 1);

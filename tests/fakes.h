@@ -61,6 +61,8 @@ struct fake_system {
   std::map<std::string, std::string> links;  // a path that names another file
   std::vector<std::string> unreadable;
   std::vector<std::string> denied;
+  // The working folder, which relative paths are taken from.
+  std::string working_folder = "/work";
   std::vector<std::string> first_readable;
   bool loader_search = true;
   loader_facts facts{};

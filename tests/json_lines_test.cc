@@ -52,7 +52,7 @@ TEST(JsonLines, OneObjectPerDriverWithItsMembersInOrder) {
     json_lines.version(1, 2, 30, 4);
     json_lines.attribute("A=1", 3);
     json_lines.attribute("B=2\t", 4);
-    json_lines.check("ok", "C:\\W\\x.dll");
+    json_lines.check("ok", "C:\\W\\x.dll", "", "");
     json_lines.end();
     json_lines.description("Brief");
     json_lines.end();

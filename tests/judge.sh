@@ -13,6 +13,7 @@
 set -u
 program=$(realpath "$1")
 edit_elf=$(realpath "$(dirname "$0")/elf_edit.py")
+ld_debug_road=$(realpath "$(dirname "$0")/ld_debug_road.py")
 work=$2
 rm -rf "$work"
 lib=$work/lib
@@ -296,16 +297,22 @@ while IFS='|' read -r name environment value words; do
   { [ "$column" = 5 ] && printf '[ODBC Drivers]\nJudge=Installed\n\n'; printf '[Judge]\nDriver=%s\n' "$value"; } >odbcinst.ini
   # shellcheck disable=SC2086 # the assignments are words
   said=$(env $environment "$program" -b -c 2>/dev/null | cut -f2)
+  # glibc's own account of the load (LD_DEBUG) judges, for a name found
+  # nowhere, the road to it and the places searched that -j gives.
   if [ "$column" = 4 ]; then
-    verdict=$(env $environment LD_BIND_NOW=1 isql -v -k "DRIVER={Judge};" </dev/null 2>&1)
+    verdict=$(env $environment LD_DEBUG=libs,files LD_BIND_NOW=1 isql -v -k "DRIVER={Judge};" </dev/null 2>&1 | tee ld_debug)
   else
-    verdict=$(env $environment LD_PRELOAD="$iodbc" iodbctest "DRIVER={Judge}" </dev/null 2>&1)
+    verdict=$(env $environment LD_DEBUG=libs,files LD_PRELOAD="$iodbc" iodbctest "DRIVER={Judge}" </dev/null 2>&1 | tee ld_debug)
   fi
-  if [ "$said" = "$word" ] && [ "$(kind "$said")" = "$(kind "$verdict")" ]; then
+  road=ok
+  [[ $word == missing-dependency:* ]] &&
+    road=$(python3 "$ld_debug_road" "${word#*:}" ld_debug "$(env $environment "$program" -j -c 2>/dev/null)" 2>&1) && road=ok
+  if [ "$said" = "$word" ] && [ "$(kind "$said")" = "$(kind "$verdict")" ] && [ "$road" = ok ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     echo "FAIL: $name: quorbel says '$said' (expected '$word'), the Driver Manager: $(kind "$verdict")"
+    [ "$road" = ok ] || echo "$road"
     grep -m1 -E 'IM00|01000|error' <<<"$verdict"
   fi
 done <<<"$cases"

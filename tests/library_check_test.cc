@@ -33,7 +33,7 @@ TEST(CheckLibrary, SearchesAsTheDriverManagerAndItsLoaderDo) {
       {"only another class", "/a", {}, true, "mismatch", "/a/x.so"},
       {"what is not a library ends the search", "/t:/b", {}, true, "not-a-library", "/t/x.so"},
       {"what may not be read is passed over", "/d:/b", {}, true, "ok", "/b/x.so"},
-      {"an empty folder is the current one", ":/b", {}, true, "ok", "x.so"},
+      {"an empty folder is the current one", ":/b", {}, true, "ok", "/work/x.so"},
       {"hwcaps subfolders first", "/h:/b", {}, true, "ok", "/h/glibc-hwcaps/x86-64-v3/x.so"},
       {"the cache, then the default folders", nullptr, {}, true, "ok", "/c/y.so"},
       {"the Driver Manager takes the first readable one", nullptr, {"/a:/b"}, true, "mismatch", "/a/x.so"},

@@ -48,6 +48,12 @@ void failure_word(const search& s, search_end end, const char* name, library_ver
     return;
   }
   const char* stem = end == search_failed ? failure_stem(s.failure) : s.passed_over ? "mismatch" : "missing";
+  // A name found nowhere: where it was looked for.
+  for (const char* place = run.trail; strcmp(stem, "missing") == 0 && *place; place += strlen(place) + 1) {
+    char absolute[path_capacity];
+    add_to_list(verdict->searched, sizeof verdict->searched,
+                platform_absolute_path(place, absolute, sizeof absolute) ? absolute : place);
+  }
   library_arch arch = s.other_arch;
   if (end == search_failed && s.object >= 0) arch = object_at(run, s.object).arch;
   copy_text(verdict->word, stem, sizeof verdict->word);
@@ -86,6 +92,8 @@ bool map_needed(uint32_t at, const char* written, library_verdict* verdict, int*
   const int known = read == name_kept ? loaded_object_named(run, name) : -1;
   search s;
   start_search(&s, name);
+  start_trail(&run);
+  run.road_end = static_cast<int>(at);
   if (known >= 0 && object_at(run, known).load_mark != run.load_number &&
       !add_to_load(&run, known, name_at(run, object_at(run, known).path), name, static_cast<int>(at), true)) {
     s.failure = object_not_followed;
@@ -133,6 +141,7 @@ bool walk(uint32_t first, library_verdict* verdict) {
 void check_whole_load(library_verdict* verdict) {
   const loader_rules& rules = *run.rules;
   if (!walk(0, verdict)) return;
+  run.road_end = -1;
   if (rules.check_load && !rules.check_load(run, verdict)) return;
   // A library that loads, but lacks what the Driver Manager looks up
   // before it can use a driver.
@@ -144,19 +153,11 @@ void check_whole_load(library_verdict* verdict) {
   if (points.names[0]) copy_text(verdict->word, "not-a-driver", sizeof verdict->word);
 }
 
-// The word of an earlier walk of the same file from the same folder, whose
-// load is the same; null when there was none.
-const char* remembered_word(int object, const char* folder) {
-  for (uint32_t i = 0; i < run.remembered_count; ++i)
-    if (run.remembered[i].object == object && strcmp(name_at(run, run.remembered[i].folder), folder) == 0)
-      return name_at(run, run.remembered[i].word);
-  return nullptr;
-}
-
 }  // namespace
 
-void blame_entry(const loader_state& state, int entry, const char* stem, library_verdict* verdict) {
+void blame_entry(loader_state& state, int entry, const char* stem, library_verdict* verdict) {
   copy_text(verdict->word, stem, sizeof verdict->word);
+  state.road_end = entry > 0 ? state.load[entry].loader : -1;
   if (entry == 0) return;
   strcat(verdict->word, "-dependency:");
   append_name(verdict->word, sizeof verdict->word, name_at(state, state.load[entry].requested));
@@ -176,10 +177,30 @@ library_arch program_arch() {
 #endif
 }
 
+// The bytes a verdict's list takes, its closing empty entry counted.
+static uint32_t list_length(const char* list) {
+  size_t used = 0;
+  while (list[used]) used += strlen(list + used) + 1;
+  return static_cast<uint32_t>(used + 1);
+}
+
+bool add_to_list(char* list, size_t cap, const char* entry) {
+  size_t used = 0, last = 0;
+  for (; list[used]; used += strlen(list + used) + 1) last = used;
+  // A list cut once stays cut, so that what it holds keeps its order.
+  if (used > 0 && strcmp(list + last, "...") == 0) return false;
+  const char* kept = strlen(entry) + 2 + 5 <= cap - used ? entry : "...";
+  if (strlen(kept) + 2 > cap - used) return false;
+  memcpy(list + used, kept, strlen(kept) + 1);
+  list[used + strlen(kept) + 1] = '\0';
+  return kept == entry;
+}
+
 void load_library(const char* name, library_verdict* verdict) {
   run.rules = &native_rules();
   const loader_rules& rules = *run.rules;
   start_load(&run);
+  start_trail(&run);
   search s;
   char spelled[path_capacity];
   copy_text(spelled, name, sizeof spelled);
@@ -191,23 +212,52 @@ void load_library(const char* name, library_verdict* verdict) {
     if (rules.spell) rules.spell(spelled, sizeof spelled);
     end = rules.search(run, &s, -1);
   }
-  copy_text(verdict->file, end == search_on ? (s.passed_over ? s.other_file : "") : s.found_as, sizeof verdict->file);
+  const char* file = end == search_on ? (s.passed_over ? s.other_file : "") : s.found_as;
+  if (!*file || !platform_absolute_path(file, verdict->file, sizeof verdict->file))
+    copy_text(verdict->file, file, sizeof verdict->file);
   if (end != search_found) {
     failure_word(s, end, nullptr, verdict);
     return;
   }
   char folder[path_capacity];
   folder_of(s.found_as, rules.slash, folder, sizeof folder);
-  if (const char* word = remembered_word(s.object, folder)) {
-    copy_text(verdict->word, word, sizeof verdict->word);
+  for (uint32_t i = 0; i < run.remembered_count; ++i) {
+    const remembered_verdict& known = run.remembered[i];
+    if (known.object != s.object || strcmp(name_at(run, known.folder), folder) != 0) continue;
+    copy_text(verdict->word, name_at(run, known.word), sizeof verdict->word);
+    memcpy(verdict->road, name_at(run, known.road), known.road_length);
+    memcpy(verdict->searched, name_at(run, known.searched), known.searched_length);
     return;
   }
   copy_text(verdict->word, "ok", sizeof verdict->word);
   add_to_load(&run, s.object, s.found_as, name, -1);
   check_whole_load(verdict);
+  // The road to a failure within the load: from the library down.
+  if (strcmp(verdict->word, "ok") != 0 && run.road_end >= 0) {
+    uint32_t depth = 0;
+    for (int at = run.road_end; at >= 0; at = run.load[at].loader) ++depth;
+    // From the top, as far as the list holds.
+    for (uint32_t from_top = 0; from_top < depth; ++from_top) {
+      int at = run.road_end;
+      for (uint32_t up = depth - 1 - from_top; up > 0; --up) at = run.load[at].loader;
+      char absolute[path_capacity];
+      const char* path = name_at(run, run.load[at].found_as);
+      if (!add_to_list(verdict->road, sizeof verdict->road,
+                       platform_absolute_path(path, absolute, sizeof absolute) ? absolute : path))
+        break;
+    }
+  }
+  // The places searched belong to a name found nowhere alone.
+  if (strncmp(verdict->word, "missing-dependency:", 19) != 0) verdict->searched[0] = '\0';
+  const uint32_t road = list_length(verdict->road), searched = list_length(verdict->searched);
   if (make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096))
-    run.remembered[run.remembered_count++] = {s.object, add_name(&run.objects, folder, strlen(folder)),
-                                              add_name(&run.objects, verdict->word, strlen(verdict->word))};
+    run.remembered[run.remembered_count++] = {s.object,
+                                              add_name(&run.objects, folder, strlen(folder)),
+                                              add_name(&run.objects, verdict->word, strlen(verdict->word)),
+                                              add_name(&run.objects, verdict->road, road - 1),
+                                              road,
+                                              add_name(&run.objects, verdict->searched, searched - 1),
+                                              searched};
 }
 
 void reset_loader() { reset_loader_state(&run); }

@@ -12,14 +12,28 @@ library_arch program_arch();
 
 // What the model says of one library.
 struct library_verdict {
-  // "ok", "missing", "unreadable", "not-a-library", "mismatch:ARCH", or of
-  // something it needs: "missing-dependency:NAME",
-  // "missing-version:NAME:VERSION", "mismatch-dependency:NAME:ARCH",
-  // "unreadable-dependency:NAME", "not-a-library-dependency:NAME".
+  // "ok", "missing", "unreadable", "not-a-library", "mismatch:ARCH",
+  // "not-followed", "not-a-driver", or of something a library of its load
+  // needs: "missing-dependency:NAME", "missing-version:NAME:VERSION",
+  // "mismatch-dependency:NAME:ARCH", "unreadable-dependency:NAME",
+  // "not-a-library-dependency:NAME", "not-followed-dependency:NAME",
+  // "undefined-symbol:NAME", "missing-procedure:DLL:NAME".
   char word[600];
-  // The file the loader would load; empty when none was found.
+  // The file the loader would load, as an absolute path; empty when none
+  // was found.
   char file[4096];
+  // Lists, each entry ending in a NUL and the list in an empty one: the
+  // road to a failure within the load (the files from the library to the
+  // one whose need failed, in load order), and, for a name found nowhere,
+  // the places searched for it in the loader's order (folders; glibc's
+  // cache as its file). Entries that do not fit are left out, "..." in
+  // their place.
+  char road[4096];
+  char searched[8192];
 };
+
+// Appends an entry to such a list (cap bytes): false where it did not fit.
+bool add_to_list(char* list, size_t cap, const char* entry);
 
 // Loads name as this process's loader would when the Driver Manager asks
 // for it, and says so in verdict: a path is opened as it stands, a bare

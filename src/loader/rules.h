@@ -44,7 +44,8 @@ struct loader_rules {
 
 // The word for a library of the load (entry; 0 the library itself) that
 // ends the load with stem: "STEM" or "STEM-dependency:NAME".
-void blame_entry(const loader_state& state, int entry, const char* stem, library_verdict* verdict);
+// The road of the word ends at the library that needed that entry.
+void blame_entry(loader_state& state, int entry, const char* stem, library_verdict* verdict);
 
 // Loads a DLL that a library of the load (entry) needs beyond the names
 // it lists (a forwarder's), as the walk loads those, with all it needs:

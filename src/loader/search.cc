@@ -78,6 +78,7 @@ search_end try_folders(loader_state& state, search* s, const folder_list& list) 
     // Trailing slashes go, but for the root; one separates the name.
     size_t folder_length = strlen(folder);
     while (folder_length > 1 && folder[folder_length - 1] == slash) --folder_length;
+    add_to_trail(&state, folder, folder_length);
     if (folder_length > 0 && folder[folder_length - 1] != slash) folder[folder_length++] = slash;
     folder[folder_length] = '\0';
     if (!folder_may_exist(state, folder, folder_length)) continue;

@@ -96,6 +96,7 @@ void list_process_objects(loader_state* state) {
 
 void start_load(loader_state* state) {
   state->load_count = 0;
+  state->road_end = -1;
   ++state->load_number;
   empty_index(&state->answers);
 }
@@ -128,4 +129,19 @@ int loaded_object_named(loader_state& state, const char* name) {
     process.object = open_object(&state.objects, path, state.rules->read);
   }
   return process.object;
+}
+
+void start_trail(loader_state* state) { state->trail[0] = state->trail[1] = '\0'; }
+
+void add_to_trail(loader_state* state, const char* place, size_t length) {
+  char entry[path_capacity];
+  if (length >= sizeof entry) return;
+  memcpy(entry, place, length);
+  entry[length] = '\0';
+  // The empty folder is the current one.
+  if (length == 0) copy_text(entry, ".", sizeof entry);
+  // The same place twice (a subfolder list's folder) is one place.
+  for (const char* at = state->trail; *at; at += strlen(at) + 1)
+    if (strcmp(at, entry) == 0) return;
+  add_to_list(state->trail, sizeof state->trail, entry);
 }

@@ -33,10 +33,11 @@ struct process_object {
   int object;
 };
 
-// What an earlier walk of the run said, by the library and its folder.
+// What an earlier walk of the run said, by the library and its folder:
+// its word and its lists (a verdict's, their lengths in bytes).
 struct remembered_verdict {
   int object;
-  uint32_t folder, word;
+  uint32_t folder, word, road, road_length, searched, searched_length;
 };
 
 // What glibc's rules keep for a run: its cache, read whole once (empty
@@ -85,6 +86,10 @@ struct loader_state {
   name_index folders;
   glibc_memory glibc;
   windows_memory windows;
+  // The entry of the load whose need failed (-1: none), and the places the
+  // last search tried, as a verdict's list.
+  int road_end;
+  char trail[8192];
 };
 
 // Frees what the state holds and leaves it as at the start of a run.
@@ -95,6 +100,10 @@ const char* name_at(const loader_state& state, uint32_t offset);
 
 // Starts a new load in the state, holding nothing yet.
 void start_load(loader_state* state);
+
+// Starts the trail of a search; notes a place it tries (length bytes).
+void start_trail(loader_state* state);
+void add_to_trail(loader_state* state, const char* place, size_t length);
 
 // Adds a library to the load: false past the limit.
 bool add_to_load(loader_state* state, int object, const char* found_as, const char* requested, int loader,

@@ -55,6 +55,7 @@ search_end windows_search(loader_state& state, search* s, int) {
   const char* file = nullptr;
   if (const char* folder = side_by_side_folder(s->name, &file)) {
     // Its file, or none that the tool can follow.
+    add_to_trail(&state, folder, strlen(folder));
     char path[path_capacity];
     copy_text(path, folder, sizeof path - strlen(file) - 2);
     strcat(strcat(path, "\\"), file);
@@ -207,6 +208,7 @@ bool bind_imports(loader_state& state, library_verdict* verdict) {
           case export_missing: break;
         }
         missing_procedure(dll, name, import.hint_or_ordinal, import.by_ordinal, verdict);
+        state.road_end = static_cast<int>(n);
         return false;
       }
     }

@@ -97,12 +97,23 @@ static void json_attribute(const char* entry, size_t length) {
   fputc('"', stdout);
 }
 
-static void json_check(const char* word, const char* file) {
+// A member holding a list's entries as an array, where it has any.
+static void write_list(const char* member, const char* list) {
+  for (const char* entry = list; *entry; entry += strlen(entry) + 1) {
+    fputs(entry == list ? member : ",", stdout);
+    write_string(entry);
+  }
+  if (*list) fputc(']', stdout);
+}
+
+static void json_check(const char* word, const char* file, const char* road, const char* searched) {
   close_attributes();
   if (file[0] != '\0') {
     fputs(",\"file\":", stdout);
     write_string(file);
   }
+  write_list(",\"road\":[", road);
+  write_list(",\"searched\":[", searched);
   fputs(",\"check\":", stdout);
   write_string(word);
 }

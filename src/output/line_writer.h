@@ -15,9 +15,12 @@ struct line_writer {
   // One attribute entry, as the Driver Manager returned it; called once
   // per entry, in order.
   void (*attribute)(const char* entry, size_t length);
-  // The word of the library check, always the last field, and the file it
-  // checked (empty when none was found), which only JSON Lines write.
-  void (*check)(const char* word, const char* file);
+  // The word of the library check, always the last field, and what only
+  // JSON Lines write: the file it checked (empty when none was found), the
+  // road to a failure within the load and the places searched for a name
+  // found nowhere (lists of entries, each ending in a NUL, the list in an
+  // empty one).
+  void (*check)(const char* word, const char* file, const char* road, const char* searched);
   // Ends the driver's line.
   void (*end)();
 };

@@ -37,7 +37,7 @@ static void tab_attribute(const char* entry, size_t length) {
   fwrite(entry, 1, length, stdout);
 }
 
-static void tab_check(const char* word, const char*) {
+static void tab_check(const char* word, const char*, const char*, const char*) {
   fputc('\t', stdout);
   fputs(word, stdout);
 }

@@ -129,7 +129,12 @@ void describe_installer_files(const char* first, const char* second) {
     if (!files[i]) continue;
     if (i == 1 && first) fputs(" and ", stderr);
     fputs(files[i], stderr);
-    if (access(files[i], F_OK) != 0) fputs(" (does not exist)", stderr);
+    // What it holds: nothing at all is told apart (the Driver Manager may
+    // have made the file itself), and so is what it may not read.
+    struct stat status;
+    if (stat(files[i], &status) != 0) fputs(" (does not exist)", stderr);
+    else if (S_ISREG(status.st_mode) && status.st_size == 0) fputs(" (empty)", stderr);
+    else if (access(files[i], R_OK) != 0) fputs(" (not readable)", stderr);
   }
   fputs("\n", stderr);
 }
@@ -282,6 +287,17 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 void platform_close_file(const platform_file& file) { close(static_cast<int>(file.handle)); }
 
 bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }
+
+bool platform_absolute_path(const char* path, char* absolute, size_t cap) {
+  if (path[0] == '/') return snprintf(absolute, cap, "%s", path) < static_cast<int>(cap);
+  char folder[PATH_MAX];
+  if (!getcwd(folder, sizeof folder)) return false;
+  // "./x" is "x"; "" and "." are the folder itself.
+  while (path[0] == '.' && path[1] == '/') path += 2;
+  if (strcmp(path, ".") == 0) path = "";
+  const char* slash = path[0] && strcmp(folder, "/") != 0 ? "/" : "";
+  return snprintf(absolute, cap, "%s%s%s", folder, slash, path) < static_cast<int>(cap);
+}
 
 bool platform_folder_exists(const char* path) {
   struct stat status;

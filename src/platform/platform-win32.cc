@@ -241,6 +241,11 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file) { CloseHandle(reinterpret_cast<HANDLE>(file.handle)); }
 
+bool platform_absolute_path(const char* path, char* absolute, size_t cap) {
+  const DWORD length = GetFullPathNameA(path[0] ? path : ".", static_cast<DWORD>(cap), absolute, nullptr);
+  return length > 0 && length < cap;
+}
+
 bool platform_folder_exists(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -260,10 +265,14 @@ void platform_describe_installer_file() {
   static const char key[] = "SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers";
   HKEY drivers;
   const bool exists = RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &drivers) == ERROR_SUCCESS;
+  DWORD values = 0;
+  if (exists && RegQueryInfoKeyA(drivers, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    values = 1;
   if (exists) RegCloseKey(drivers);
   fputs("WARNING: the Driver Manager listed no drivers; it reads HKEY_LOCAL_MACHINE\\", stderr);
   fputs(key, stderr);
-  fputs(exists ? "\n" : " (does not exist)\n", stderr);
+  fputs(!exists ? " (does not exist)\n" : values == 0 ? " (empty)\n" : "\n", stderr);
 }
 
 size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned* code_point) {

@@ -127,6 +127,11 @@ struct driver_entry_points {
 };
 void platform_driver_entry_points(const char* library, driver_entry_points* points);
 
+// A path as an absolute one (cap bytes), a relative one taken from the
+// working folder, as the Driver Manager and the loader take it; false when
+// that cannot be had.
+bool platform_absolute_path(const char* path, char* absolute, size_t cap);
+
 // Whether a folder exists.
 bool platform_folder_exists(const char* path);
 

@@ -55,4 +55,21 @@ TEST(Loader, RemembersAVerdictByTheFileAndItsFolder) {
   }
 }
 
+TEST(Loader, GivesTheRoadToAFailureAndThePlacesSearched) {
+  reset_fakes();
+  fake_os.files = {{"/r/drv.so", elf_header(own_class, 1, 3, own_machine, {{1, "libmid.so"}})},
+                   {"/lib/libmid.so", elf_header(own_class, 1, 3, own_machine, {{1, "libgone.so"}})}};
+  fake_os.facts.default_folders = "/lib:/usr/lib";
+  reset_loader();
+  // The driver twice (the second time from what the run remembers), then a
+  // bare name found nowhere.
+  for (const std::string value : {"/r/drv.so", "/r/drv.so", "libnone.so"}) {
+    library_verdict v;
+    check_library(value.c_str(), value.c_str(), &v);
+    const std::string road = value[0] == '/' ? "/r/drv.so\0/lib/libmid.so\0\0"s : "\0"s;
+    EXPECT_EQ(std::string(v.road, road.size()), road) << value;
+    EXPECT_EQ(std::string(v.searched, 15), "/lib\0/usr/lib\0\0"s) << value;
+  }
+}
+
 }  // namespace
