@@ -263,7 +263,9 @@ void load_library(const char* name, library_verdict* verdict) {
 void reset_loader() { reset_loader_state(&run); }
 
 int load_more(loader_state& state, const char* name, int entry) {
-  library_verdict scratch{};
+  // What the walk would say of a failure here is not the word.
+  library_verdict& scratch = state.scratch;
+  scratch.road[0] = scratch.searched[0] = '\0';
   const uint32_t first = state.load_count;
   int object;
   if (!map_needed(static_cast<uint32_t>(entry), name, &scratch, &object) || object < 0) return -1;

@@ -90,6 +90,9 @@ struct loader_state {
   // last search tried, as a verdict's list.
   int road_end;
   char trail[8192];
+  // Where the words of loads beyond the listed names (a forwarder's DLL)
+  // go, unread.
+  library_verdict scratch;
 };
 
 // Frees what the state holds and leaves it as at the start of a run.

@@ -14,8 +14,9 @@ namespace {
 
 enum : uint64_t { max_schema_file = 4 << 20 };
 // Forwarders followed one from another, beyond which an export is not
-// followed (the loaders follow them without end).
-enum { max_forwards = 32 };
+// followed (the loaders follow them without end; real chains are two or
+// three long).
+enum { max_forwards = 16 };
 
 // The folder of the Visual C++ 2005 and 2008 runtime a name is one of,
 // where its assembly is installed side by side: Windows finds it there,
