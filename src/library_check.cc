@@ -15,29 +15,19 @@ void check_library(const char* value, const char* expanded, library_verdict* ver
   // The Driver Manager's own search first: the first file it can read is
   // what it hands the loader, whatever that makes of it.
   const folder_lists first = {lookup.first_readable, sizeof lookup.first_readable / sizeof lookup.first_readable[0]};
+  // Where it looked comes before where the loader looks.
   char found[4096];
-  if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found)) {
+  if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found, verdict->searched,
+                      sizeof verdict->searched))
     load_library(found, verdict);
-    return;
-  }
-  // Where it looked, then where the loader looks.
-  for (size_t list = 0; list < first.count; ++list) {
-    for (const char* entry = first.lists[list]; entry && *entry;) {
-      const size_t length = strcspn(entry, ":");
-      if (length > 0 && length < sizeof found) {
-        memcpy(found, entry, length);
-        found[length] = '\0';
-        char absolute[4096];
-        add_to_list(verdict->searched, sizeof verdict->searched,
-                    platform_absolute_path(found, absolute, sizeof absolute) ? absolute : found);
-      }
-      entry += entry[length] ? length + 1 : length;
-    }
-  }
-  if (lookup.loader_search) load_library(lookup.name, verdict);
+  else if (lookup.loader_search) load_library(lookup.name, verdict);
+  // The places searched belong to a name found nowhere alone.
+  if (strcmp(verdict->word, "missing") != 0 && strncmp(verdict->word, "missing-dependency:", 19) != 0)
+    verdict->searched[0] = '\0';
 }
 
-size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap) {
+size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap,
+                       char* tried, size_t tried_cap) {
   const size_t name_length = strlen(name);
   for (size_t list = 0; list < where.count; ++list) {
     for (const char* entry = where.lists[list]; entry && *entry;) {
@@ -46,6 +36,10 @@ size_t find_in_folders(const char* name, folder_lists where, file_readable reada
       // Folders too long for the buffer cannot be opened anyway.
       if (folder_length > 0 && folder_length + 1 + name_length < cap) {
         memcpy(found, entry, folder_length);
+        found[folder_length] = '\0';
+        char absolute[4096];
+        if (tried)
+          add_to_list(tried, tried_cap, platform_absolute_path(found, absolute, sizeof absolute) ? absolute : found);
         found[folder_length] = '/';
         memcpy(found + folder_length + 1, name, name_length + 1);
         if (readable(found)) return folder_length + 1 + name_length;

@@ -26,5 +26,6 @@ struct folder_lists {
 
 // Looks for a bare file name in the lists: writes the first readable
 // candidate to found (cap bytes) and returns its length; 0 when there is
-// none.
-size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap);
+// none. Each folder tried is added to tried (a verdict's list), if given.
+size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap,
+                       char* tried = nullptr, size_t tried_cap = 0);

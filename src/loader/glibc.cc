@@ -310,8 +310,8 @@ void read_process_objects(loader_state& state) {
 }
 
 // Looks a name up in a scope: the process's objects, then the load's.
-lookup_end look_up(loader_state& state, const wanted& w, bool process_first, int* where) {
-  for (int part = process_first ? 0 : 1; part < 2; ++part) {
+lookup_end look_up(loader_state& state, const wanted& w, int* where) {
+  for (int part = 0; part < 2; ++part) {
     const uint32_t count = part == 0 ? state.process_object_count : state.load_count;
     for (uint32_t i = 0; i < count; ++i) {
       const int index = part == 0 ? state.process_objects[i].object : state.load[i].object;
@@ -507,7 +507,7 @@ bool bind_symbols(loader_state& state, library_verdict* verdict) {
       if (!unread && found_near(state, w, index, needs, object.needed_count)) continue;
       alone = false;
       int where = index;
-      const lookup_end end = look_up(state, w, true, &where);
+      const lookup_end end = look_up(state, w, &where);
       if (end == found || (end == looked_on && (symbol.info >> 4) == 2)) continue;
       if (end == tables_unread) unread_word(state, where, verdict);
       else undefined_word(w, verdict);

@@ -247,7 +247,8 @@ void load_library(const char* name, library_verdict* verdict) {
         break;
     }
   }
-  // The places searched belong to a name found nowhere alone.
+  // The places searched belong to a name found nowhere alone (kept so for
+  // a verdict remembered).
   if (strncmp(verdict->word, "missing-dependency:", 19) != 0) verdict->searched[0] = '\0';
   const uint32_t road = list_length(verdict->road), searched = list_length(verdict->searched);
   if (make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096))
