@@ -28,7 +28,6 @@ TEST(ApiSets, MapsNamesAsEachSchemaVersionDoes) {
       {6, "api-ms-win-core-host-l1-1-0.dll", "H.DLL", api_set_mapped, "two.dll"},
       {6, "api-ms-win-deprecated-l1-1-0.dll", "a.dll", api_set_empty, ""},
       {6, "ext-ms-win-extra-l1-1-0.dll", "a.dll", api_set_mapped, "extra.dll"},
-      {6, "kernel32.dll", "a.dll", api_set_not_present, ""},
       {4, "api-ms-win-core-synch-l1-2-0.dll", "a.dll", api_set_mapped, "kernelbase.dll"},
       {4, "api-ms-win-core-synch-l1-2-1.dll", "a.dll", api_set_not_present, ""},
       {4, "api-ms-win-core-host-l1-1-0.dll", "h.dll", api_set_mapped, "two.dll"},
