@@ -39,7 +39,7 @@ size_t find_in_folders(const char* name, folder_lists where, file_readable reada
         found[folder_length] = '\0';
         char absolute[4096];
         if (tried)
-          add_to_list(tried, tried_cap, platform_absolute_path(found, absolute, sizeof absolute) ? absolute : found);
+          add_place(tried, tried_cap, platform_absolute_path(found, absolute, sizeof absolute) ? absolute : found);
         found[folder_length] = '/';
         memcpy(found + folder_length + 1, name, name_length + 1);
         if (readable(found)) return folder_length + 1 + name_length;

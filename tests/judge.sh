@@ -100,6 +100,10 @@ build -shared -o "$lib/plat/libdriver.so" entry.c -L"$lib/sub" -Wl,--no-as-neede
 build -shared -o "$lib/libneedshw.so" entry.c -L"$lib/sub" -Wl,--no-as-needed -ldep
 IFS=: read -r -a tried <<<"$(LD_DEBUG=libs LD_LIBRARY_PATH=$lib/hw LD_PRELOAD=libjudge-none.so "$work/platform" 2>&1 |
   sed -n "s|^.*search path=\(.*\)[[:space:]]*(LD_LIBRARY_PATH)\$|\1|p" | head -1 | sed "s|$lib/hw/\?||g; s/[[:space:]]*\$//")"
+# A subfolder glibc lists twice (tls/x86_64 and x86_64 on AMD processors,
+# where the platform is named as the hwcap) is judged once, at its first
+# place; the folder itself ('') closes the list.
+mapfile -t tried < <(printf '%s\n' "${tried[@]}" | awk '!seen[$0]++')
 hwcases=""
 for ((k = 0; k + 1 < ${#tried[@]}; k++)); do
   mkdir -p "$lib/hw$k/${tried[$k]}" "$lib/hw$k/${tried[$k + 1]}"

@@ -41,6 +41,13 @@ wine_skip_status=77
 skip_unless_wine_runs() {
   [ "$(pe_bits "$1")" = 64 ] && return 0
   local error
+  if [ ! -e "$wine32_loader" ]; then
+    # Not installed: apt's own reason, where it has one (an i386 index
+    # missing while a mirror syncs).
+    error=$(apt-get install -s -q wine32:i386 2>&1 | grep -E 'Depends: |^E: ' | sed 's/^ *//' | head -2 | paste -sd ' ' -)
+    echo "SKIPPED: Wine's 32-bit loader $wine32_loader is not installed (wine32:i386: ${error:-not installed})"
+    exit "$wine_skip_status"
+  fi
   error=$("$wine32_loader" --version 2>&1 >/dev/null) && return 0
   echo "SKIPPED: this machine cannot execute Wine's 32-bit loader $wine32_loader (${error##*: })"
   exit "$wine_skip_status"

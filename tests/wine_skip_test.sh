@@ -31,6 +31,12 @@ else
   check "a loader that cannot execute skips, saying why" "$(decision "$work/foreign")" "$skipped"$'\nstatus 77'
   out=$(QUORBEL_WINE32_LOADER=$work/foreign bash "$tests/end_to_end.sh" "$program" "$work/e2e" 2>&1)
   check "the end-to-end test skips" "$out (status $?)" "$skipped (status 77)"
+  # wine32:i386 not installable: the reason is apt's.
+  mkdir -p "$work/bin"
+  printf '#!/bin/sh\necho " libwine:i386 : Depends: libgst:i386 but it is not installable"\nexit 100\n' >"$work/bin/apt-get"
+  chmod +x "$work/bin/apt-get"
+  check "a loader that is not installed skips, with apt's reason" "$(PATH=$work/bin:$PATH decision "$work/none")" \
+    "SKIPPED: Wine's 32-bit loader $work/none is not installed (wine32:i386: libwine:i386 : Depends: libgst:i386 but it is not installable)"$'\nstatus 77'
 fi
 
 checks_done "wine skip"

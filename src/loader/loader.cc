@@ -51,8 +51,8 @@ void failure_word(const search& s, search_end end, const char* name, library_ver
   // A name found nowhere: where it was looked for.
   for (const char* place = run.trail; strcmp(stem, "missing") == 0 && *place; place += strlen(place) + 1) {
     char absolute[path_capacity];
-    add_to_list(verdict->searched, sizeof verdict->searched,
-                platform_absolute_path(place, absolute, sizeof absolute) ? absolute : place);
+    add_place(verdict->searched, sizeof verdict->searched,
+              platform_absolute_path(place, absolute, sizeof absolute) ? absolute : place);
   }
   library_arch arch = s.other_arch;
   if (end == search_failed && s.object >= 0) arch = object_at(run, s.object).arch;
@@ -194,6 +194,12 @@ bool add_to_list(char* list, size_t cap, const char* entry) {
   memcpy(list + used, kept, strlen(kept) + 1);
   list[used + strlen(kept) + 1] = '\0';
   return kept == entry;
+}
+
+void add_place(char* list, size_t cap, const char* place) {
+  for (const char* at = list; *at; at += strlen(at) + 1)
+    if (strcmp(at, place) == 0) return;
+  add_to_list(list, cap, place);
 }
 
 void load_library(const char* name, library_verdict* verdict) {

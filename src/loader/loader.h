@@ -35,6 +35,10 @@ struct library_verdict {
 // Appends an entry to such a list (cap bytes): false where it did not fit.
 bool add_to_list(char* list, size_t cap, const char* entry);
 
+// Appends a place searched unless the list names it already: a folder
+// tried again later in a search is still the place where it was first tried.
+void add_place(char* list, size_t cap, const char* place);
+
 // Loads name as this process's loader would when the Driver Manager asks
 // for it, and says so in verdict: a path is opened as it stands, a bare
 // name searched for as the loader searches it. What a run has read is

@@ -31,6 +31,7 @@
 
 #include "platform/driver_manager.h"
 #include "platform/odbc.h"
+#include "glibc_subfolders.h"
 #include "platform/platform.h"
 #include "utf8.h"
 
@@ -337,58 +338,29 @@ static const char* glibc_platform(const char* kernel_platform) {
   return kernel_platform;
 }
 
-// The subfolders glibc's loader tries in each folder it searches: the
-// glibc-hwcaps levels this processor supports, best first, then (before
-// glibc 2.37) the legacy ones: every combination of "tls", the platform
-// and the hwcaps glibc counts (on x86-64 those it reports in AT_HWCAP:
-// "avx512_1", "x86_64"), in the order glibc enumerates them.
+// The subfolders glibc's loader tries in each folder it searches, from
+// what this glibc knows of the processor: the glibc-hwcaps levels as glibc
+// tests them, the legacy ones (on x86-64 the hwcaps it reports in AT_HWCAP).
 static const char* loader_subfolders(const char* platform) {
   static char subfolders[2048];
-  size_t used = 0;
-  auto add = [&](const char* text) {
-    const size_t length = strlen(text);
-    if (used + length + 2 < sizeof subfolders) {
-      memcpy(subfolders + used, text, length + 1);
-      used += length + 1;
-    }
-  };
+  processor_facts facts{};
 #ifdef GLIBC_USABLE
-  // The levels as glibc tests them.
-  const bool v2 = GLIBC_USABLE(CMPXCHG16B) && GLIBC_USABLE(LAHF64_SAHF64) && GLIBC_USABLE(POPCNT) &&
-                  GLIBC_USABLE(SSE3) && GLIBC_USABLE(SSE4_1) && GLIBC_USABLE(SSE4_2) && GLIBC_USABLE(SSSE3);
-  const bool v3 = v2 && GLIBC_USABLE(AVX) && GLIBC_USABLE(AVX2) && GLIBC_USABLE(BMI1) && GLIBC_USABLE(BMI2) &&
-                  GLIBC_USABLE(F16C) && GLIBC_USABLE(FMA) && GLIBC_USABLE(LZCNT) && GLIBC_USABLE(MOVBE) &&
-                  GLIBC_USABLE(OSXSAVE);
-  const bool v4 = v3 && GLIBC_USABLE(AVX512F) && GLIBC_USABLE(AVX512BW) && GLIBC_USABLE(AVX512CD) &&
-                  GLIBC_USABLE(AVX512DQ) && GLIBC_USABLE(AVX512VL);
-  if (v4) add("glibc-hwcaps/x86-64-v4/");
-  if (v3) add("glibc-hwcaps/x86-64-v3/");
-  if (v2) add("glibc-hwcaps/x86-64-v2/");
+  facts.level[2] = GLIBC_USABLE(CMPXCHG16B) && GLIBC_USABLE(LAHF64_SAHF64) && GLIBC_USABLE(POPCNT) &&
+                   GLIBC_USABLE(SSE3) && GLIBC_USABLE(SSE4_1) && GLIBC_USABLE(SSE4_2) && GLIBC_USABLE(SSSE3);
+  facts.level[1] = facts.level[2] && GLIBC_USABLE(AVX) && GLIBC_USABLE(AVX2) && GLIBC_USABLE(BMI1) &&
+                   GLIBC_USABLE(BMI2) && GLIBC_USABLE(F16C) && GLIBC_USABLE(FMA) && GLIBC_USABLE(LZCNT) &&
+                   GLIBC_USABLE(MOVBE) && GLIBC_USABLE(OSXSAVE);
+  facts.level[0] = facts.level[1] && GLIBC_USABLE(AVX512F) && GLIBC_USABLE(AVX512BW) && GLIBC_USABLE(AVX512CD) &&
+                   GLIBC_USABLE(AVX512DQ) && GLIBC_USABLE(AVX512VL);
 #endif
 #if defined(__x86_64__)
   const unsigned long hwcap = getauxval(AT_HWCAP);
-  const char* const hwcaps[] = {hwcap & 4 ? "avx512_1/" : "", hwcap & 2 ? "x86_64/" : ""};
-#else
-  const char* const hwcaps[] = {"", ""};
+  facts.avx512_1 = hwcap & 4;
+  facts.x86_64 = hwcap & 2;
 #endif
-  if (glibc_searches_legacy_subfolders()) {
-    char own[256] = "";
-    if (platform && strlen(platform) + 2 < sizeof own) snprintf(own, sizeof own, "%s/", platform);
-    // Each part a bit of the set, "tls" the highest: every set, the largest
-    // number first, a part left out where it has no value.
-    const char* const parts[] = {"tls/", own, hwcaps[0], hwcaps[1]};
-    for (int set = 15; set > 0; --set) {
-      char subfolder[512] = "";
-      bool usable = true;
-      for (int part = 0; part < 4; ++part) {
-        if ((set & (8 >> part)) == 0) continue;
-        usable = usable && parts[part][0];
-        strcat(subfolder, parts[part]);
-      }
-      if (usable) add(subfolder);
-    }
-  }
-  subfolders[used] = '\0';
+  facts.legacy = glibc_searches_legacy_subfolders();
+  facts.platform = platform;
+  glibc_subfolders(facts, subfolders, sizeof subfolders);
   return subfolders;
 }
 #endif

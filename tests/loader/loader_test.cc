@@ -62,7 +62,9 @@ TEST(Loader, GivesTheRoadToAFailureAndThePlacesSearched) {
   fake_os.facts.default_folders = "/lib:/usr/lib";
   reset_loader();
   // The driver twice (the second time from what the run remembers), then a
-  // bare name found nowhere.
+  // bare name found nowhere: in the Driver Manager's folders, then in the
+  // loader's, each place named once where it was first tried.
+  fake_os.first_readable = {"/lib:/lib"};
   for (const std::string value : {"/r/drv.so", "/r/drv.so", "libnone.so"}) {
     library_verdict v;
     check_library(value.c_str(), value.c_str(), &v);
