@@ -48,8 +48,8 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
 }
 
 void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
-                       const line_writer& out, library_verdict* verdict) {
-  if (options.check_library) check_library(nullptr, nullptr, verdict);
+                       const line_writer& out, loader_state& run, library_verdict* verdict) {
+  if (options.check_library) check_library(run, nullptr, nullptr, verdict);
   driver_key key;
   if (!platform_open_driver_key(description, listed_settings, &key)) return;
 
@@ -67,7 +67,7 @@ void print_driver_file(const char* description, const char* listed_settings, con
     char path_buffer[261];
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
     if (path && show_version) print_product_version(path, out);
-    if (path && options.check_library) check_library(value, path, verdict);
+    if (path && options.check_library) check_library(run, value, path, verdict);
     if (path != path_buffer) free(path);
   }
 

@@ -17,6 +17,6 @@ const char* after_windir_token(const char* value);
 // show_version its product version; nothing when the driver has no
 // settings. description: null when the Driver Manager cut it.
 // listed_settings: the driver's attribute list when it is whole, else
-// null. With check_library, checks the library into verdict.
+// null. With check_library, checks the library into verdict, in the run.
 void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
-                       const line_writer& out, library_verdict* verdict);
+                       const line_writer& out, loader_state& run, library_verdict* verdict);

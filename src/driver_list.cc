@@ -32,8 +32,8 @@ static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR*
 }
 
 // Counts the drivers listed, and notes a library check that was not "ok".
-static int write_driver_lines(const list_options& options, int* listed_drivers, size_t* listed_bytes, bool* names_cut,
-                              bool* library_problems) {
+static int write_driver_lines(const list_options& options, loader_state& run, int* listed_drivers,
+                              size_t* listed_bytes, bool* names_cut, bool* library_problems) {
   const line_writer& out = options.json_lines ? json_lines : tab_lines;
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
@@ -68,11 +68,13 @@ static int write_driver_lines(const list_options& options, int* listed_drivers, 
     const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
     library_verdict verdict;
     if (!options.brief || options.check_library)
-      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, &verdict);
+      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, run, &verdict);
     if (!options.brief && options.show_attributes) print_attributes(listed, attributes_length, whole, out);
     if (options.check_library) {
-      out.check(verdict.word, verdict.file, verdict.road, verdict.searched);
-      if (strcmp(verdict.word, "ok") != 0) *library_problems = true;
+      char word[word_capacity];
+      write_word(verdict, word, sizeof word);
+      out.check(word, verdict.file, verdict.road, verdict.searched);
+      if (verdict.kind != verdict_ok) *library_problems = true;
     }
     out.end();
     direction = SQL_FETCH_NEXT;
@@ -92,7 +94,10 @@ int list_drivers(const list_options& options) {
     size_t listed_bytes = 0;
     bool names_cut = false;
     bool library_problems = false;
-    status = write_driver_lines(options, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
+    // What the checks read, kept for the whole listing.
+    loader_state run{};
+    status = write_driver_lines(options, run, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
+    reset_loader(run);
     if (status == status_listed && options.check_library && listed_drivers == 0) {
       // An empty listing mostly means the Driver Manager reads another file
       // than the one the user filled.

@@ -6,8 +6,8 @@
 
 #include "platform/platform.h"
 
-void check_library(const char* value, const char* expanded, library_verdict* verdict) {
-  strcpy(verdict->word, "missing");
+void check_library(loader_state& run, const char* value, const char* expanded, library_verdict* verdict) {
+  set_verdict(verdict, verdict_missing);
   verdict->file[0] = verdict->road[0] = verdict->searched[0] = '\0';
   if (!value || value[0] == '\0') return;
   library_lookup lookup{};
@@ -19,11 +19,9 @@ void check_library(const char* value, const char* expanded, library_verdict* ver
   char found[4096];
   if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found, verdict->searched,
                       sizeof verdict->searched))
-    load_library(found, verdict);
-  else if (lookup.loader_search) load_library(lookup.name, verdict);
-  // The places searched belong to a name found nowhere alone.
-  if (strcmp(verdict->word, "missing") != 0 && strncmp(verdict->word, "missing-dependency:", 19) != 0)
-    verdict->searched[0] = '\0';
+    load_library(run, found, verdict);
+  else if (lookup.loader_search) load_library(run, lookup.name, verdict);
+  keep_places_for_missing(verdict);
 }
 
 size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap,

@@ -9,8 +9,9 @@
 
 // Checks the library of a driver's library value (null or empty when the
 // driver has no settings or no value); expanded is the value as the tool
-// writes it, a leading %WINDIR% expanded.
-void check_library(const char* value, const char* expanded, library_verdict* verdict);
+// writes it, a leading %WINDIR% expanded. What the run has read is kept in
+// run for the next check.
+void check_library(loader_state& run, const char* value, const char* expanded, library_verdict* verdict);
 
 // Whether a file can be read; the Driver Manager's window on the file
 // system.

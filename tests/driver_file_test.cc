@@ -21,7 +21,9 @@ class DriverFile : public testing::Test {
     list_options options;
     options.show_version = show_version;
     library_verdict verdict;
-    const captured written = capture([&] { print_driver_file(description, nullptr, options, tab_lines, &verdict); });
+    loader_state run{};
+    const captured written =
+        capture([&] { print_driver_file(description, nullptr, options, tab_lines, run, &verdict); });
     EXPECT_EQ(written.err, "");
     EXPECT_EQ(fake_os.open_keys, 0) << "key left open";
     return written.out;

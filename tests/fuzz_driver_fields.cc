@@ -33,12 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& kind : kinds) {
     classify_library(data, size, kind.format, &arch);
     reset_fakes();
-    reset_loader();
     fake_os.rules = kind.rules;
     fake_os.files["/f/x.so"] = std::string(reinterpret_cast<const char*>(data), size);
     fake_os.facts.default_folders = "/f";
+    loader_state run{};
     library_verdict verdict;
-    check_library("/f/x.so", "/f/x.so", &verdict);
+    check_library(run, "/f/x.so", "/f/x.so", &verdict);
+    reset_loader(run);
   }
   char path[256];
   const unsigned flags[2] = {0x303, 0};
@@ -69,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake_os.versions[std::string(windows_dir) + value].record = version_record(1, 2, 3, 4);
   list_options options;
   options.show_version = true;
+  loader_state run{};
   library_verdict verdict;
-  print_driver_file("Drv", nullptr, options, out, &verdict);
+  print_driver_file("Drv", nullptr, options, out, run, &verdict);
+  reset_loader(run);
   return 0;
 }

@@ -44,7 +44,7 @@ skip_unless_wine_runs() {
   if [ ! -e "$wine32_loader" ]; then
     # Not installed: apt's own reason, where it has one (an i386 index
     # missing while a mirror syncs).
-    error=$(apt-get install -s -q wine32:i386 2>&1 | grep -E 'Depends: |^E: ' | sed 's/^ *//' | head -2 | paste -sd ' ' -)
+    error=$(apt-get install -s -q wine32:i386 2>&1 | grep -E ':i386 : Depends: |^E: ' | sed 's/^ *//' | head -2 | paste -sd ' ' -)
     echo "SKIPPED: Wine's 32-bit loader $wine32_loader is not installed (wine32:i386: ${error:-not installed})"
     exit "$wine_skip_status"
   fi

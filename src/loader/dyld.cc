@@ -26,10 +26,7 @@ search_end dyld_search(loader_state& state, search* s, int) {
 }  // namespace
 
 const loader_rules dyld_rules = {
-    .read = read_macho_object,
-    .slash = '/',
-    .ignore_case = false,
-    .stops_at_unopenable = false,
+    .traits = {.read = read_macho_object, .slash = '/', .ignore_case = false, .stops_at_unopenable = false},
     .is_path = has_slash,
     .spell = nullptr,
     .read_needed = nullptr,

@@ -13,63 +13,42 @@
 
 namespace {
 
-// The run's state; reset_loader starts it anew.
-loader_state run;
-
-const char* arch_name(library_arch arch) {
-  switch (arch) {
-    case arch_x86: return "x86";
-    case arch_x64: return "x64";
-    case arch_arm64: return "arm64";
-    case arch_arm: return "arm";
-    case arch_other: break;
-  }
-  return "other";
-}
-
-// The stem of the word for an object that the loader would not take.
-const char* failure_stem(object_state state) {
+// The kind of verdict for an object that the loader would not take.
+verdict_kind failure_kind(object_state state) {
   switch (state) {
-    case object_unreadable: return "unreadable";
-    case object_not_a_library: return "not-a-library";
-    case object_not_followed: return "not-followed";
+    case object_unreadable: return verdict_unreadable;
+    case object_not_a_library: return verdict_not_a_library;
+    case object_not_followed: return verdict_not_followed;
     case object_loadable:
     case object_other_arch:
     case object_foreign: break;
   }
-  return "mismatch";
+  return verdict_mismatch;
 }
 
-// The word for a search that did not end with a loadable file: of the
+// The verdict for a search that did not end with a loadable file: of the
 // library itself (name null) or of a library it needs.
-void failure_word(const search& s, search_end end, const char* name, library_verdict* verdict) {
+void failure_verdict(loader_state& run, const search& s, search_end end, const char* name, library_verdict* verdict) {
   if (s.blamed >= 0) {
-    blame_entry(run, s.blamed, failure_stem(s.failure), verdict);
+    blame_entry(run, s.blamed, failure_kind(s.failure), verdict);
     return;
   }
-  const char* stem = end == search_failed ? failure_stem(s.failure) : s.passed_over ? "mismatch" : "missing";
+  const verdict_kind kind = end == search_failed ? failure_kind(s.failure)
+                            : s.passed_over      ? verdict_mismatch
+                                                 : verdict_missing;
   // A name found nowhere: where it was looked for.
-  for (const char* place = run.trail; strcmp(stem, "missing") == 0 && *place; place += strlen(place) + 1) {
+  for (const char* place = run.trail; kind == verdict_missing && *place; place += strlen(place) + 1) {
     char absolute[path_capacity];
     add_place(verdict->searched, sizeof verdict->searched,
               platform_absolute_path(place, absolute, sizeof absolute) ? absolute : place);
   }
-  library_arch arch = s.other_arch;
-  if (end == search_failed && s.object >= 0) arch = object_at(run, s.object).arch;
-  copy_text(verdict->word, stem, sizeof verdict->word);
-  if (name) {
-    strcat(verdict->word, "-dependency:");
-    append_name(verdict->word, sizeof verdict->word, name);
-  }
-  if (strcmp(stem, "mismatch") == 0) {
-    strcat(verdict->word, ":");
-    strcat(verdict->word, arch_name(arch));
-  }
+  set_verdict(verdict, kind, name);
+  verdict->arch = end == search_failed && s.object >= 0 ? object_at(run, s.object).arch : s.other_arch;
 }
 
 // Finds a name that a library of the load needs, as the loader would: a
 // path as it stands, else by the loader's search.
-search_end find_needed(search* s, int entry) {
+search_end find_needed(loader_state& run, search* s, int entry) {
   const loader_rules& rules = *run.rules;
   return rules.is_path(s->name) ? try_candidate(run, s, s->name, false) : rules.search(run, s, entry);
 }
@@ -77,7 +56,7 @@ search_end find_needed(search* s, int entry) {
 // Maps a name that a library of the load (at) needs, as the loader does:
 // its object where it is had (-1 where it needs none); false where it
 // cannot be had, the word written.
-bool map_needed(uint32_t at, const char* written, library_verdict* verdict, int* object) {
+bool map_needed(loader_state& run, uint32_t at, const char* written, library_verdict* verdict, int* object) {
   const loader_rules& rules = *run.rules;
   char name[path_capacity];
   const size_t length = strlen(written);
@@ -97,16 +76,16 @@ bool map_needed(uint32_t at, const char* written, library_verdict* verdict, int*
   if (known >= 0 && object_at(run, known).load_mark != run.load_number &&
       !add_to_load(&run, known, name_at(run, object_at(run, known).path), name, static_cast<int>(at), true)) {
     s.failure = object_not_followed;
-    failure_word(s, search_failed, name, verdict);
+    failure_verdict(run, s, search_failed, name, verdict);
     return false;
   }
   if ((*object = known) >= 0) return true;
   if (read == name_not_followed) s.failure = object_not_followed;
-  const search_end end = read == name_kept           ? find_needed(&s, static_cast<int>(at))
+  const search_end end = read == name_kept           ? find_needed(run, &s, static_cast<int>(at))
                          : read == name_not_followed ? search_failed
                                                      : search_on;
   if (end != search_found) {
-    failure_word(s, end, name, verdict);
+    failure_verdict(run, s, end, name, verdict);
     return false;
   }
   *object = s.object;
@@ -114,7 +93,7 @@ bool map_needed(uint32_t at, const char* written, library_verdict* verdict, int*
   if (object_at(run, s.object).load_mark == run.load_number) return true;
   if (!add_to_load(&run, s.object, s.found_as, name, static_cast<int>(at))) {
     s.failure = object_not_followed;
-    failure_word(s, search_failed, name, verdict);
+    failure_verdict(run, s, search_failed, name, verdict);
     return false;
   }
   return true;
@@ -122,7 +101,7 @@ bool map_needed(uint32_t at, const char* written, library_verdict* verdict, int*
 
 // Maps what the loaded libraries from first on need, breadth first and
 // each in the order it names them; the first that cannot be had decides.
-bool walk(uint32_t first, library_verdict* verdict) {
+bool walk(loader_state& run, uint32_t first, library_verdict* verdict) {
   for (uint32_t at = first; at < run.load_count; ++at) {
     uint32_t offset = object_at(run, run.load[at].object).needed;
     const uint32_t count = run.load[at].in_process ? 0 : object_at(run, run.load[at].object).needed_count;
@@ -130,7 +109,7 @@ bool walk(uint32_t first, library_verdict* verdict) {
       const char* name = name_at(run, offset);
       offset += static_cast<uint32_t>(strlen(name) + 1);
       int object;
-      if (!map_needed(at, name, verdict, &object)) return false;
+      if (!map_needed(run, at, name, verdict, &object)) return false;
     }
   }
   return true;
@@ -138,9 +117,9 @@ bool walk(uint32_t first, library_verdict* verdict) {
 
 // Walks the load, then what the loader checks of the whole, and whether
 // the Driver Manager finds a driver in it.
-void check_whole_load(library_verdict* verdict) {
+void check_whole_load(loader_state& run, library_verdict* verdict) {
   const loader_rules& rules = *run.rules;
-  if (!walk(0, verdict)) return;
+  if (!walk(run, 0, verdict)) return;
   run.road_end = -1;
   if (rules.check_load && !rules.check_load(run, verdict)) return;
   // A library that loads, but lacks what the Driver Manager looks up
@@ -150,31 +129,14 @@ void check_whole_load(library_verdict* verdict) {
   platform_driver_entry_points(name_at(run, run.load[0].found_as), &points);
   for (const char* name = points.names; *name; name += strlen(name) + 1)
     if (rules.gives_entry_point(run, name, points.own_library)) return;
-  if (points.names[0]) copy_text(verdict->word, "not-a-driver", sizeof verdict->word);
+  if (points.names[0]) set_verdict(verdict, verdict_not_a_driver);
 }
 
 }  // namespace
 
-void blame_entry(loader_state& state, int entry, const char* stem, library_verdict* verdict) {
-  copy_text(verdict->word, stem, sizeof verdict->word);
+void blame_entry(loader_state& state, int entry, verdict_kind kind, library_verdict* verdict) {
   state.road_end = entry > 0 ? state.load[entry].loader : -1;
-  if (entry == 0) return;
-  strcat(verdict->word, "-dependency:");
-  append_name(verdict->word, sizeof verdict->word, name_at(state, state.load[entry].requested));
-}
-
-library_arch program_arch() {
-#if defined(__x86_64__) || defined(_M_X64)
-  return arch_x64;
-#elif defined(__i386__) || defined(_M_IX86)
-  return arch_x86;
-#elif defined(__aarch64__) || defined(_M_ARM64)
-  return arch_arm64;
-#elif defined(__arm__) || defined(_M_ARM)
-  return arch_arm;
-#else
-  return arch_other;
-#endif
+  set_verdict(verdict, kind, entry > 0 ? name_at(state, state.load[entry].requested) : nullptr);
 }
 
 // The bytes a verdict's list takes, its closing empty entry counted.
@@ -184,90 +146,101 @@ static uint32_t list_length(const char* list) {
   return static_cast<uint32_t>(used + 1);
 }
 
-bool add_to_list(char* list, size_t cap, const char* entry) {
-  size_t used = 0, last = 0;
-  for (; list[used]; used += strlen(list + used) + 1) last = used;
-  // A list cut once stays cut, so that what it holds keeps its order.
-  if (used > 0 && strcmp(list + last, "...") == 0) return false;
-  const char* kept = strlen(entry) + 2 + 5 <= cap - used ? entry : "...";
-  if (strlen(kept) + 2 > cap - used) return false;
-  memcpy(list + used, kept, strlen(kept) + 1);
-  list[used + strlen(kept) + 1] = '\0';
-  return kept == entry;
+// What an earlier load of the same file from the same folder said: true,
+// the verdict written, where the run remembers one.
+static bool recall_verdict(const loader_state& run, int object, const char* folder, library_verdict* verdict) {
+  for (uint32_t i = 0; i < run.remembered_count; ++i) {
+    const remembered_verdict& known = run.remembered[i];
+    if (known.object != object || strcmp(name_at(run, known.folder), folder) != 0) continue;
+    set_verdict(verdict, known.kind, known.has_subject ? name_at(run, known.subject) : nullptr,
+                known.has_detail ? name_at(run, known.detail) : nullptr);
+    verdict->arch = known.arch;
+    memcpy(verdict->road, name_at(run, known.road), known.road_length);
+    memcpy(verdict->searched, name_at(run, known.searched), known.searched_length);
+    return true;
+  }
+  return false;
 }
 
-void add_place(char* list, size_t cap, const char* place) {
-  for (const char* at = list; *at; at += strlen(at) + 1)
-    if (strcmp(at, place) == 0) return;
-  add_to_list(list, cap, place);
+static void remember_verdict(loader_state& run, int object, const char* folder, const library_verdict& verdict) {
+  if (!make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096)) return;
+  object_table* pool = &run.objects;
+  const uint32_t road = list_length(verdict.road), searched = list_length(verdict.searched);
+  run.remembered[run.remembered_count++] = {object,
+                                            add_name(pool, folder, strlen(folder)),
+                                            verdict.kind,
+                                            verdict.arch,
+                                            verdict.has_subject,
+                                            verdict.has_detail,
+                                            add_name(pool, verdict.subject, strlen(verdict.subject)),
+                                            add_name(pool, verdict.detail, strlen(verdict.detail)),
+                                            add_name(pool, verdict.road, road - 1),
+                                            road,
+                                            add_name(pool, verdict.searched, searched - 1),
+                                            searched};
 }
 
-void load_library(const char* name, library_verdict* verdict) {
-  run.rules = &native_rules();
+// The road to a failure within the load: from the library down, as far as
+// the list holds.
+static void write_road(const loader_state& run, library_verdict* verdict) {
+  uint32_t depth = 0;
+  for (int at = run.road_end; at >= 0; at = run.load[at].loader) ++depth;
+  for (uint32_t from_top = 0; from_top < depth; ++from_top) {
+    int at = run.road_end;
+    for (uint32_t up = depth - 1 - from_top; up > 0; --up) at = run.load[at].loader;
+    char absolute[path_capacity];
+    const char* path = name_at(run, run.load[at].found_as);
+    if (!add_to_list(verdict->road, sizeof verdict->road,
+                     platform_absolute_path(path, absolute, sizeof absolute) ? absolute : path))
+      break;
+  }
+}
+
+// Finds the library the Driver Manager asks for as the loader would: the
+// file is written to verdict, whether or not the search found it.
+static search_end find_library(loader_state& run, const char* name, search* s, char* spelled,
+                               library_verdict* verdict) {
   const loader_rules& rules = *run.rules;
+  start_search(s, spelled);
+  search_end end;
+  if (rules.is_path(name)) {
+    end = try_candidate(run, s, name, false);
+  } else {
+    if (rules.spell) rules.spell(spelled, path_capacity);
+    end = rules.search(run, s, -1);
+  }
+  const char* file = end == search_on ? (s->passed_over ? s->other_file : "") : s->found_as;
+  if (!*file || !platform_absolute_path(file, verdict->file, sizeof verdict->file))
+    copy_text(verdict->file, file, sizeof verdict->file);
+  return end;
+}
+
+void load_library(loader_state& run, const char* name, library_verdict* verdict) {
+  run.rules = &native_rules();
+  run.traits = run.rules->traits;
   start_load(&run);
   start_trail(&run);
   search s;
   char spelled[path_capacity];
   copy_text(spelled, name, sizeof spelled);
-  start_search(&s, spelled);
-  search_end end;
-  if (rules.is_path(name)) {
-    end = try_candidate(run, &s, name, false);
-  } else {
-    if (rules.spell) rules.spell(spelled, sizeof spelled);
-    end = rules.search(run, &s, -1);
-  }
-  const char* file = end == search_on ? (s.passed_over ? s.other_file : "") : s.found_as;
-  if (!*file || !platform_absolute_path(file, verdict->file, sizeof verdict->file))
-    copy_text(verdict->file, file, sizeof verdict->file);
+  const search_end end = find_library(run, name, &s, spelled, verdict);
   if (end != search_found) {
-    failure_word(s, end, nullptr, verdict);
+    failure_verdict(run, s, end, nullptr, verdict);
     return;
   }
   char folder[path_capacity];
-  folder_of(s.found_as, rules.slash, folder, sizeof folder);
-  for (uint32_t i = 0; i < run.remembered_count; ++i) {
-    const remembered_verdict& known = run.remembered[i];
-    if (known.object != s.object || strcmp(name_at(run, known.folder), folder) != 0) continue;
-    copy_text(verdict->word, name_at(run, known.word), sizeof verdict->word);
-    memcpy(verdict->road, name_at(run, known.road), known.road_length);
-    memcpy(verdict->searched, name_at(run, known.searched), known.searched_length);
-    return;
-  }
-  copy_text(verdict->word, "ok", sizeof verdict->word);
+  folder_of(s.found_as, run.traits.slash, folder, sizeof folder);
+  if (recall_verdict(run, s.object, folder, verdict)) return;
+  set_verdict(verdict, verdict_ok);
   add_to_load(&run, s.object, s.found_as, name, -1);
-  check_whole_load(verdict);
-  // The road to a failure within the load: from the library down.
-  if (strcmp(verdict->word, "ok") != 0 && run.road_end >= 0) {
-    uint32_t depth = 0;
-    for (int at = run.road_end; at >= 0; at = run.load[at].loader) ++depth;
-    // From the top, as far as the list holds.
-    for (uint32_t from_top = 0; from_top < depth; ++from_top) {
-      int at = run.road_end;
-      for (uint32_t up = depth - 1 - from_top; up > 0; --up) at = run.load[at].loader;
-      char absolute[path_capacity];
-      const char* path = name_at(run, run.load[at].found_as);
-      if (!add_to_list(verdict->road, sizeof verdict->road,
-                       platform_absolute_path(path, absolute, sizeof absolute) ? absolute : path))
-        break;
-    }
-  }
-  // The places searched belong to a name found nowhere alone (kept so for
-  // a verdict remembered).
-  if (strncmp(verdict->word, "missing-dependency:", 19) != 0) verdict->searched[0] = '\0';
-  const uint32_t road = list_length(verdict->road), searched = list_length(verdict->searched);
-  if (make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096))
-    run.remembered[run.remembered_count++] = {s.object,
-                                              add_name(&run.objects, folder, strlen(folder)),
-                                              add_name(&run.objects, verdict->word, strlen(verdict->word)),
-                                              add_name(&run.objects, verdict->road, road - 1),
-                                              road,
-                                              add_name(&run.objects, verdict->searched, searched - 1),
-                                              searched};
+  check_whole_load(run, verdict);
+  if (verdict->kind != verdict_ok && run.road_end >= 0) write_road(run, verdict);
+  // Kept so for a verdict remembered.
+  keep_places_for_missing(verdict);
+  remember_verdict(run, s.object, folder, *verdict);
 }
 
-void reset_loader() { reset_loader_state(&run); }
+void reset_loader(loader_state& run) { reset_loader_state(&run); }
 
 int load_more(loader_state& state, const char* name, int entry) {
   // What the walk would say of a failure here is not the word.
@@ -275,6 +248,6 @@ int load_more(loader_state& state, const char* name, int entry) {
   scratch.road[0] = scratch.searched[0] = '\0';
   const uint32_t first = state.load_count;
   int object;
-  if (!map_needed(static_cast<uint32_t>(entry), name, &scratch, &object) || object < 0) return -1;
-  return walk(first, &scratch) ? object : -1;
+  if (!map_needed(state, static_cast<uint32_t>(entry), name, &scratch, &object) || object < 0) return -1;
+  return walk(state, first, &scratch) ? object : -1;
 }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "loader/binary_file.h"
-#include "loader/loader.h"
+#include "loader/verdict.h"
 #include "loader/symbols.h"
 
 enum object_state {

@@ -63,12 +63,3 @@ expansion expand_tokens(const char* text, size_t length, const char* origin, cha
   out[used] = '\0';
   return expanded;
 }
-
-void append_name(char* word, size_t cap, const char* name) {
-  size_t used = strlen(word);
-  for (size_t i = 0; name[i] && i < 255 && used + 1 < cap; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    word[used++] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
-  }
-  word[used] = '\0';
-}

@@ -27,7 +27,3 @@ enum expansion { expanded, token_without_value, expansion_too_long };
 // glibc does, into out (cap bytes). A token without a value here drops the
 // whole text.
 expansion expand_tokens(const char* text, size_t length, const char* origin, char* out, size_t cap);
-
-// Appends a name from a file to a word: at most 255 bytes, control
-// characters as '?', so that it cannot break a line.
-void append_name(char* word, size_t cap, const char* name);

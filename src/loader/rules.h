@@ -14,14 +14,7 @@
 enum needed_name { name_kept, name_dropped, name_too_long, name_missing, name_not_followed };
 
 struct loader_rules {
-  // Reads a file of the loader's format.
-  object_reader read;
-  char slash;
-  // Whether names are compared by their file name, without regard to case.
-  bool ignore_case;
-  // Whether a search ends at a file it finds but may not open (a folder, a
-  // file it has no right to), where otherwise it goes on.
-  bool stops_at_unopenable;
+  loader_traits traits;
   // Whether the loader takes a name as a path rather than searching for it.
   bool (*is_path)(const char* name);
   // Spells a bare name as the loader looks for it; null: as it is.
@@ -42,10 +35,10 @@ struct loader_rules {
   bool (*gives_entry_point)(loader_state& state, const char* name, const char* own_library);
 };
 
-// The word for a library of the load (entry; 0 the library itself) that
-// ends the load with stem: "STEM" or "STEM-dependency:NAME".
-// The road of the word ends at the library that needed that entry.
-void blame_entry(loader_state& state, int entry, const char* stem, library_verdict* verdict);
+// The verdict of kind for a library of the load (entry; 0 the library
+// itself) that ends the load: of the library itself, or of what its loader
+// needed by that name. Its road ends at the library that needed it.
+void blame_entry(loader_state& state, int entry, verdict_kind kind, library_verdict* verdict);
 
 // Loads a DLL that a library of the load (entry) needs beyond the names
 // it lists (a forwarder's), as the walk loads those, with all it needs:

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "loader/rules.h"
 #include "platform/platform.h"
 
 void start_search(search* s, const char* name) {
@@ -17,9 +16,9 @@ void start_search(search* s, const char* name) {
 }
 
 search_end try_candidate(loader_state& state, search* s, const char* path, bool searching) {
-  const int index = open_object(&state.objects, path, state.rules->read);
+  const int index = open_object(&state.objects, path, state.traits.read);
   s->candidate_missing = index == file_missing;
-  if (index == file_missing || (index == file_denied && searching && !state.rules->stops_at_unopenable))
+  if (index == file_missing || (index == file_denied && searching && !state.traits.stops_at_unopenable))
     return search_on;
   if (index < 0) {
     s->failure = index == object_limit ? object_not_followed : object_unreadable;
@@ -63,7 +62,7 @@ void note_folder(loader_state& state, char* folder, size_t length) {
 }  // namespace
 
 search_end try_folders(loader_state& state, search* s, const folder_list& list) {
-  const char slash = state.rules->slash;
+  const char slash = state.traits.slash;
   const size_t name_length = strlen(s->name);
   char folder[path_capacity], candidate[path_capacity];
   for (const char* element = list.folders; element;) {

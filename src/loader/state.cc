@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "loader/paths.h"
-#include "loader/rules.h"
 #include "platform/platform.h"
 
 void reset_loader_state(loader_state* state) {
@@ -20,9 +19,7 @@ void reset_loader_state(loader_state* state) {
   free(state->glibc.cache);
   free(state->glibc.bound_needs);
   free(state->windows.schema);
-  const loader_rules* rules = state->rules;
   *state = loader_state{};
-  state->rules = rules;
 }
 
 const char* name_at(const loader_state& state, uint32_t offset) { return name_at(state.objects, offset); }
@@ -32,7 +29,7 @@ namespace {
 // The key a name is known by: as it stands on ELF, its file name in lower
 // case on Windows.
 size_t answer_key(const loader_state& state, const char* name, char* key, size_t cap) {
-  if (!state.rules->ignore_case) return strlen(name);
+  if (!state.traits.ignore_case) return strlen(name);
   size_t length = 0;
   for (const char* at = base_name(name); *at && length + 1 < cap; ++at)
     key[length++] = static_cast<char>(tolower(static_cast<unsigned char>(*at)));
@@ -43,13 +40,13 @@ size_t answer_key(const loader_state& state, const char* name, char* key, size_t
 void add_answer(loader_state* state, name_index* index, const char* name, int object) {
   char key[path_capacity];
   const size_t length = answer_key(*state, name, key, sizeof key);
-  add_to_index(index, &state->objects, state->rules->ignore_case ? key : name, length, object);
+  add_to_index(index, &state->objects, state->traits.ignore_case ? key : name, length, object);
 }
 
 int find_answer(const loader_state& state, const name_index& index, const char* name) {
   char key[path_capacity];
   const size_t length = answer_key(state, name, key, sizeof key);
-  const int32_t* found = find_in_index(index, state.objects, state.rules->ignore_case ? key : name, length);
+  const int32_t* found = find_in_index(index, state.objects, state.traits.ignore_case ? key : name, length);
   return found ? *found : -1;
 }
 
@@ -57,7 +54,7 @@ int find_answer(const loader_state& state, const name_index& index, const char* 
 // its SONAME, on ELF.
 void add_soname(loader_state* state, name_index* index, int object) {
   const uint32_t soname = object_at(*state, object).soname;
-  if (!soname || state->rules->ignore_case) return;
+  if (!soname || state->traits.ignore_case) return;
   char name[path_capacity];
   copy_text(name, name_at(*state, soname), sizeof name);
   add_answer(state, index, name, object);
@@ -80,7 +77,7 @@ void list_process_objects(loader_state* state) {
       add_answer(state, &state->process_answers, soname, index);
     } else {
       // A SONAME the process does not tell is read from the file.
-      const int object = open_object(&state->objects, entry, state->rules->read);
+      const int object = open_object(&state->objects, entry, state->traits.read);
       state->process_objects[index].object = object;
       if (object >= 0 && object_at(*state, object).soname) {
         char name[path_capacity];
@@ -118,7 +115,7 @@ int loaded_object_named(loader_state& state, const char* name) {
   const int in_load = find_answer(state, state.answers, name);
   if (in_load >= 0) return in_load;
   // On Windows a DLL of the process is found like any other.
-  if (state.rules->ignore_case) return -1;
+  if (state.traits.ignore_case) return -1;
   if (!state.process_objects_listed) list_process_objects(&state);
   const int found = find_answer(state, state.process_answers, name);
   if (found < 0) return -1;
@@ -126,7 +123,7 @@ int loaded_object_named(loader_state& state, const char* name) {
   if (process.object < 0) {
     char path[path_capacity];
     copy_text(path, name_at(state, process.path), sizeof path);
-    process.object = open_object(&state.objects, path, state.rules->read);
+    process.object = open_object(&state.objects, path, state.traits.read);
   }
   return process.object;
 }

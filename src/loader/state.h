@@ -10,6 +10,19 @@
 
 struct loader_rules;
 
+// What the run's own parts ask of its loader's rules: how the loader reads
+// a file and how it names files.
+struct loader_traits {
+  // Reads a file of the loader's format.
+  object_reader read;
+  char slash;
+  // Whether names are compared by their file name, without regard to case.
+  bool ignore_case;
+  // Whether a search ends at a file it finds but may not open (a folder, a
+  // file it has no right to), where otherwise it goes on.
+  bool stops_at_unopenable;
+};
+
 // Libraries in one load, beyond which a load is not followed.
 enum : uint32_t { max_load = 1 << 16 };
 
@@ -33,11 +46,15 @@ struct process_object {
   int object;
 };
 
-// What an earlier walk of the run said, by the library and its folder:
-// its word and its lists (a verdict's, their lengths in bytes).
+// What an earlier walk of the run said, by the library and its folder: its
+// verdict, names and lists in the pool (the lists' lengths in bytes).
 struct remembered_verdict {
   int object;
-  uint32_t folder, word, road, road_length, searched, searched_length;
+  uint32_t folder;
+  verdict_kind kind;
+  library_arch arch;
+  bool has_subject, has_detail;
+  uint32_t subject, detail, road, road_length, searched, searched_length;
 };
 
 // What glibc's rules keep for a run: its cache, read whole once (empty
@@ -65,8 +82,9 @@ struct windows_memory {
 };
 
 struct loader_state {
-  // The rules of this process's loader.
+  // The rules of this process's loader, and their traits.
   const loader_rules* rules;
+  loader_traits traits;
   object_table objects;
   // The load being walked, its number in the run, and the names its
   // libraries answer to.

@@ -178,11 +178,9 @@ export_end find_export(loader_state& state, int dll, const char* name, uint32_t 
 // The word for an import no export answers: the DLL as the importing DLL
 // names it, and the function's name, or its ordinal after '#'.
 void missing_procedure(const char* dll, const char* name, uint32_t ordinal, bool by_ordinal, library_verdict* verdict) {
-  copy_text(verdict->word, "missing-procedure:", sizeof verdict->word);
-  append_name(verdict->word, sizeof verdict->word, dll);
-  strcat(verdict->word, by_ordinal ? ":#" : ":");
-  char number[24];
-  append_name(verdict->word, sizeof verdict->word, by_ordinal ? decimal_text(ordinal, 1, number) : name);
+  char number[24] = "#";
+  if (by_ordinal) decimal_text(ordinal, 1, number + 1);
+  set_verdict(verdict, verdict_missing_procedure, dll, by_ordinal ? number : name);
 }
 
 // Windows' binding of every function each DLL of the load imports, DLL
@@ -190,7 +188,7 @@ void missing_procedure(const char* dll, const char* name, uint32_t ordinal, bool
 bool bind_imports(loader_state& state, library_verdict* verdict) {
   for (uint32_t n = 0; n < state.load_count; ++n) {
     const loaded_object object = object_at(state, state.load[n].object);
-    if (object.symbols_unread) return blame_entry(state, static_cast<int>(n), "not-followed", verdict), false;
+    if (object.symbols_unread) return blame_entry(state, static_cast<int>(n), verdict_not_followed, verdict), false;
     if (object.symbols < 0) continue;
     const pe_exports e = state.objects.symbols[object.symbols].pe;
     uint32_t offset = object.needed;
@@ -205,7 +203,7 @@ bool bind_imports(loader_state& state, library_verdict* verdict) {
         switch (
             find_export(state, found, name, import.hint_or_ordinal, import.by_ordinal, true, static_cast<int>(n), 0)) {
           case export_found: continue;
-          case export_unread: return blame_entry(state, static_cast<int>(n), "not-followed", verdict), false;
+          case export_unread: return blame_entry(state, static_cast<int>(n), verdict_not_followed, verdict), false;
           case export_missing: break;
         }
         missing_procedure(dll, name, import.hint_or_ordinal, import.by_ordinal, verdict);
@@ -231,10 +229,7 @@ void spell(char* name, size_t cap) {
 }  // namespace
 
 const loader_rules windows_rules = {
-    .read = read_pe_object,
-    .slash = '\\',
-    .ignore_case = true,
-    .stops_at_unopenable = true,
+    .traits = {.read = read_pe_object, .slash = '\\', .ignore_case = true, .stops_at_unopenable = true},
     .is_path = has_folder,
     .spell = spell,
     .read_needed = map_api_set,

@@ -47,12 +47,13 @@ TEST(Loader, RemembersAVerdictByTheFileAndItsFolder) {
       {"/one/drv.so", elf_header(own_class, 1, 3, own_machine, {{runpath, "$ORIGIN/deps"}, {needed, "libx.so"}})},
       {"/one/deps/libx.so", own}};
   fake_os.links = {{"/two/drv.so", "/one/drv.so"}};
-  reset_loader();
+  loader_state run{};
   for (const auto& [value, word] : {std::pair{"/one/drv.so", "ok"}, {"/two/drv.so", "missing-dependency:libx.so"}}) {
     library_verdict verdict;
-    check_library(value, value, &verdict);
-    EXPECT_STREQ(verdict.word, word) << value;
+    check_library(run, value, value, &verdict);
+    EXPECT_EQ(word_of(verdict), word) << value;
   }
+  reset_loader(run);
 }
 
 TEST(Loader, GivesTheRoadToAFailureAndThePlacesSearched) {
@@ -60,18 +61,19 @@ TEST(Loader, GivesTheRoadToAFailureAndThePlacesSearched) {
   fake_os.files = {{"/r/drv.so", elf_header(own_class, 1, 3, own_machine, {{1, "libmid.so"}})},
                    {"/lib/libmid.so", elf_header(own_class, 1, 3, own_machine, {{1, "libgone.so"}})}};
   fake_os.facts.default_folders = "/lib:/usr/lib";
-  reset_loader();
+  loader_state run{};
   // The driver twice (the second time from what the run remembers), then a
   // bare name found nowhere: in the Driver Manager's folders, then in the
   // loader's, each place named once where it was first tried.
   fake_os.first_readable = {"/lib:/lib"};
   for (const std::string value : {"/r/drv.so", "/r/drv.so", "libnone.so"}) {
     library_verdict v;
-    check_library(value.c_str(), value.c_str(), &v);
+    check_library(run, value.c_str(), value.c_str(), &v);
     const std::string road = value[0] == '/' ? "/r/drv.so\0/lib/libmid.so\0\0"s : "\0"s;
     EXPECT_EQ(std::string(v.road, road.size()), road) << value;
     EXPECT_EQ(std::string(v.searched, 15), "/lib\0/usr/lib\0\0"s) << value;
   }
+  reset_loader(run);
 }
 
 }  // namespace

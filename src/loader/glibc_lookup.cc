@@ -1,0 +1,153 @@
+// glibc's lookup of a symbol (dl-lookup.c's do_lookup_x and check_match):
+// through an object's hash table to a definition a reference may bind, and
+// the Driver Manager's own lookup of an entry point (dlsym).
+#include <cstring>
+
+#include "loader/formats.h"
+#include "loader/glibc.h"
+
+uint32_t gnu_hash_of(const char* name) {
+  uint32_t hash = 5381;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(name); *at; ++at) hash = hash * 33 + *at;
+  return hash;
+}
+
+uint32_t sysv_hash_of(const char* name) {
+  uint32_t hash = 0;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(name); *at; ++at) {
+    hash = (hash << 4) + *at;
+    const uint32_t high = hash & 0xF0000000u;
+    if (high) hash ^= high >> 24;
+    hash &= ~high;
+  }
+  return hash;
+}
+
+namespace {
+
+// What a lookup in one object has met: the definition it chose, and, for
+// an unversioned reference, the one default-versioned definition it may
+// take where nothing else matches.
+struct match {
+  uint32_t chosen, versioned, versions_seen;
+  bool matched;
+};
+
+// The types a definition may have: no type, data, a function, a common
+// block, thread-local data, an indirect function.
+bool bindable_type(unsigned type) {
+  return type == stt_notype || type == stt_object || type == stt_func || type == stt_common || type == stt_tls ||
+         type == stt_gnu_ifunc;
+}
+
+// check_match: whether the symbol at index_of is a definition of the
+// name in the version wanted.
+void check_match(const loader_state& state, const elf_symbols& t, const wanted& w, uint32_t index_of, match* m) {
+  if (index_of >= t.symbol_count) return;
+  const elf_symbol& symbol = t.symbols[index_of];
+  const unsigned type = symbol_type(symbol.info);
+  if ((!symbol.valued && symbol.section != shn_abs && type != stt_tls) || (w.plt && symbol.section == shn_undef) ||
+      !bindable_type(type) || symbol.name >= t.strings_size || strcmp(t.strings + symbol.name, w.name) != 0)
+    return;
+  const uint16_t* versyms = t.symbol_versions;
+  if (w.version && versyms) {
+    const uint32_t at = versyms[index_of] & versym_index;
+    const elf_version none{};
+    const elf_version& v = at < t.version_count ? t.versions[at] : none;
+    // Another version than the one wanted: taken only where the reference
+    // may take the base of a file that names no version of its own.
+    if ((v.hash != w.version_hash || strcmp(name_at(state, v.name), w.version) != 0) &&
+        (w.hidden || v.hash || (versyms[index_of] & versym_hidden)))
+      return;
+  } else if (!w.version && versyms && (versyms[index_of] & versym_index) >= (w.newest ? 2 : 3)) {
+    // An unversioned reference takes a default version only where it is
+    // the one such definition (dlsym: the newest of any).
+    if (!(versyms[index_of] & versym_hidden) && m->versions_seen++ == 0) m->versioned = index_of;
+    return;
+  }
+  m->chosen = index_of, m->matched = true;
+}
+
+// Walks the GNU hash table's chain for the name, after its bloom filter.
+void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
+  const unsigned bits = sizeof(void*) * 8;
+  const uint64_t word = t.bloom[(w.gnu / bits) & (t.bloom_words - 1)];
+  // The shift as the processor takes it (glibc's hash is a word wide).
+  const uint64_t second = uint64_t{w.gnu} >> (t.bloom_shift & (bits - 1));
+  if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return;
+  const uint32_t bucket = t.buckets[w.gnu % t.bucket_count];
+  for (uint32_t at = bucket; bucket != 0 && !m->matched; ++at) {
+    if (at - t.symbol_offset >= t.chain_count) break;
+    const uint32_t chain = t.chains[at - t.symbol_offset];
+    if (((chain ^ w.gnu) >> 1) == 0) check_match(state, t, w, at, m);
+    if (chain & 1) break;
+  }
+}
+
+void walk_sysv_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
+  uint32_t steps = 0;
+  for (uint32_t at = t.buckets[sysv_hash_of(w.name) % t.bucket_count];
+       at != 0 && !m->matched && steps++ <= t.chain_count; at = at < t.chain_count ? t.chains[at] : 0)
+    check_match(state, t, w, at, m);
+}
+
+}  // namespace
+
+lookup_end look_in(loader_state& state, int index, const wanted& w) {
+  const loaded_object& object = object_at(state, index);
+  if (object.symbols_unread) return lookup_tables_unread;
+  if (object.symbols < 0) return lookup_on;
+  const elf_symbols& t = state.objects.symbols[object.symbols].elf;
+  if (t.hash == no_hash || t.bucket_count == 0) return lookup_on;
+  match m{};
+  if (t.hash == gnu_hash) walk_gnu_chain(state, t, w, &m);
+  else walk_sysv_chain(state, t, w, &m);
+  // A versioned reference to a file that names no versions: glibc's
+  // assertion ends the process where that file is the one required.
+  if (m.matched && w.version && !t.symbol_versions && w.version_object == index && index >= 0)
+    return lookup_process_ends;
+  if (!m.matched && m.versions_seen == 1) m.chosen = m.versioned, m.matched = true;
+  if (!m.matched) return lookup_on;
+  const elf_symbol& symbol = t.symbols[m.chosen];
+  // Hidden and internal symbols, and local ones, are not the lookup's.
+  const unsigned visibility = symbol_visibility(symbol.other);
+  if (visibility == stv_hidden || visibility == stv_internal) return lookup_on;
+  const unsigned binding = symbol_binding(symbol.info);
+  return binding == stb_global || binding == stb_weak || binding == stb_gnu_unique ? lookup_found : lookup_on;
+}
+
+void read_process_objects(loader_state& state) {
+  loaded_object_named(state, "");
+  for (uint32_t i = 0; i < state.process_object_count; ++i) {
+    process_object& process = state.process_objects[i];
+    if (process.object >= 0) continue;
+    char path[path_capacity];
+    copy_text(path, name_at(state, process.path), sizeof path);
+    process.object = open_object(&state.objects, path, state.traits.read);
+  }
+}
+
+lookup_end look_up(loader_state& state, const wanted& w, int* where) {
+  for (int part = 0; part < 2; ++part) {
+    const uint32_t count = part == 0 ? state.process_object_count : state.load_count;
+    for (uint32_t i = 0; i < count; ++i) {
+      const int index = part == 0 ? state.process_objects[i].object : state.load[i].object;
+      if (index < 0) continue;
+      *where = index;
+      const lookup_end end = look_in(state, index, w);
+      if (end != lookup_on) return end;
+    }
+  }
+  return lookup_on;
+}
+
+// dlsym, or libltdl's lookup for unixODBC: the first definition in the
+// library and then what it needs, unless that is the Driver Manager's own,
+// which it takes for none.
+bool gives_entry_point(loader_state& state, const char* name, const char* own_library) {
+  const wanted w{name, gnu_hash_of(name), nullptr, 0, nullptr, -1, false, true, true};
+  const int own = own_library && *own_library ? loaded_object_named(state, own_library) : -1;
+  for (uint32_t i = 0; i < state.load_count; ++i)
+    if (look_in(state, state.load[i].object, w) == lookup_found) return state.load[i].object != own;
+  return false;
+}
