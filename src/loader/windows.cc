@@ -175,7 +175,7 @@ export_end find_export(loader_state& state, int dll, const char* name, uint32_t 
   return find_export(state, target, "", negative ? 0 - ordinal : ordinal, true, false, entry, depth + 1);
 }
 
-// The word for an import no export answers: the DLL as the importing DLL
+// The verdict for an import no export answers: the DLL as the importing DLL
 // names it, and the function's name, or its ordinal after '#'.
 void missing_procedure(const char* dll, const char* name, uint32_t ordinal, bool by_ordinal, library_verdict* verdict) {
   char number[24] = "#";

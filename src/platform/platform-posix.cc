@@ -365,87 +365,108 @@ static const char* loader_subfolders(const char* platform) {
 }
 #endif
 
+#ifdef __linux__
+// The SONAME of an object loaded in this process, read from its dynamic
+// section in memory; empty where it has none.
+static const char* soname_in_memory(const dl_phdr_info* info) {
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    if (info->dlpi_phdr[i].p_type != PT_DYNAMIC) continue;
+    const ElfW(Dyn)* dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+    ElfW(Addr) strings = 0, soname_at = 0;
+    bool has_soname = false;
+    for (; dynamic->d_tag != DT_NULL; ++dynamic) {
+      if (dynamic->d_tag == DT_STRTAB) strings = dynamic->d_un.d_ptr;
+      if (dynamic->d_tag == DT_SONAME) soname_at = dynamic->d_un.d_val, has_soname = true;
+    }
+    // The loader relocates the table's address where it may write the
+    // dynamic section, and leaves it as in the file elsewhere.
+    if (strings && strings < info->dlpi_addr) strings += info->dlpi_addr;
+    if (strings && has_soname) return reinterpret_cast<const char*>(strings + soname_at);
+  }
+  return "";
+}
+
+// The objects loaded so far, each its path and SONAME, NUL-separated.
+struct loaded_list {
+  char* text;
+  size_t used, size;
+};
+
+static int add_loaded_object(dl_phdr_info* info, size_t, void* data) {
+  loaded_list* list = static_cast<loaded_list*>(data);
+  const char* name = info->dlpi_name;
+  // The program itself has no path.
+  if (!name || name[0] != '/') return 0;
+  const char* soname = soname_in_memory(info);
+  const size_t name_length = strlen(name), soname_length = strlen(soname);
+  if (list->used + name_length + soname_length + 3 > list->size) {
+    const size_t larger = (list->used + name_length + soname_length + 3) * 2;
+    char* grown = static_cast<char*>(realloc(list->text, larger));
+    if (!grown) return 1;
+    list->text = grown, list->size = larger;
+  }
+  memcpy(list->text + list->used, name, name_length + 1);
+  list->used += name_length + 1;
+  memcpy(list->text + list->used, soname, soname_length + 1);
+  list->used += soname_length + 1;
+  list->text[list->used] = '\0';
+  return 0;
+}
+#endif
+
+// The folder of this program, where glibc's $ORIGIN of LD_LIBRARY_PATH
+// points; null where it cannot be told.
+static const char* program_folder() {
+  static char folder[4096];
+  ssize_t length = -1;
+#ifdef __linux__
+  length = readlink("/proc/self/exe", folder, sizeof folder - 1);
+#endif
+  if (length <= 0) return nullptr;
+  folder[length] = '\0';
+  char* slash = strrchr(folder, '/');
+  if (!slash) return nullptr;
+  *slash = '\0';
+  return folder[0] ? folder : "/";
+}
+
+// What glibc's loader of this machine searches and reads.
+static void fill_glibc_facts(loader_facts* facts) {
+  facts->library_path = getenv("LD_LIBRARY_PATH");
+  facts->default_folders = QUORBEL_LOADER_DEFAULTS;
+  facts->lib_token = QUORBEL_LOADER_LIB;
+  facts->cache = "/etc/ld.so.cache";
+#if defined(__x86_64__)
+  facts->cache_flags[0] = 0x0303;
+#elif defined(__aarch64__)
+  facts->cache_flags[0] = 0x0a03;
+#elif defined(__arm__) && defined(__ARM_PCS_VFP)
+  facts->cache_flags[0] = 0x0903;
+#else
+  facts->cache_flags[0] = 0x0001, facts->cache_flags[1] = 0x0003;
+#endif
+#ifdef __linux__
+  facts->platform_token = glibc_platform(reinterpret_cast<const char*>(getauxval(AT_PLATFORM)));
+  facts->subfolders = loader_subfolders(facts->platform_token);
+  loaded_list loaded{};
+  dl_iterate_phdr(add_loaded_object, &loaded);
+  facts->loaded = loaded.text;
+#endif
+}
+
 const loader_facts& platform_loader_facts() {
   static loader_facts facts;
   static bool filled = false;
   if (filled) return facts;
   filled = true;
-  static char program_folder[4096];
-  ssize_t length = -1;
-#ifdef __linux__
-  length = readlink("/proc/self/exe", program_folder, sizeof program_folder - 1);
-#endif
-  char* slash = nullptr;
-  if (length > 0) {
-    program_folder[length] = '\0';
-    slash = strrchr(program_folder, '/');
-  }
-  if (slash) {
-    *slash = '\0';
-    facts.application_folder = program_folder[0] ? program_folder : "/";
-  }
+  facts.application_folder = program_folder();
   facts.page_size = static_cast<unsigned long>(sysconf(_SC_PAGESIZE));
 #ifdef __APPLE__
   facts.library_path = getenv("DYLD_LIBRARY_PATH");
   facts.default_folders = getenv("DYLD_FALLBACK_LIBRARY_PATH");
   if (!facts.default_folders) facts.default_folders = "/usr/local/lib:/usr/lib";
 #else
-  facts.library_path = getenv("LD_LIBRARY_PATH");
-  facts.default_folders = QUORBEL_LOADER_DEFAULTS;
-  facts.lib_token = QUORBEL_LOADER_LIB;
-  facts.cache = "/etc/ld.so.cache";
-#if defined(__x86_64__)
-  facts.cache_flags[0] = 0x0303;
-#elif defined(__aarch64__)
-  facts.cache_flags[0] = 0x0a03;
-#elif defined(__arm__) && defined(__ARM_PCS_VFP)
-  facts.cache_flags[0] = 0x0903;
-#else
-  facts.cache_flags[0] = 0x0001, facts.cache_flags[1] = 0x0003;
-#endif
-#ifdef __linux__
-  facts.platform_token = glibc_platform(reinterpret_cast<const char*>(getauxval(AT_PLATFORM)));
-  facts.subfolders = loader_subfolders(facts.platform_token);
-  // The objects loaded so far, by path and SONAME (read from their
-  // dynamic sections in memory); the program itself has no path.
-  static char* loaded = nullptr;
-  static size_t used = 0, size = 0;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void*) {
-        const char* name = info->dlpi_name;
-        if (!name || name[0] != '/') return 0;
-        const char* soname = "";
-        for (int i = 0; i < info->dlpi_phnum; ++i) {
-          if (info->dlpi_phdr[i].p_type != PT_DYNAMIC) continue;
-          const ElfW(Dyn)* dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
-          ElfW(Addr) strings = 0, soname_at = 0;
-          bool has_soname = false;
-          for (; dynamic->d_tag != DT_NULL; ++dynamic) {
-            if (dynamic->d_tag == DT_STRTAB) strings = dynamic->d_un.d_ptr;
-            if (dynamic->d_tag == DT_SONAME) soname_at = dynamic->d_un.d_val, has_soname = true;
-          }
-          // The loader relocates the table's address where it may write the
-          // dynamic section, and leaves it as in the file elsewhere.
-          if (strings && strings < info->dlpi_addr) strings += info->dlpi_addr;
-          if (strings && has_soname) soname = reinterpret_cast<const char*>(strings + soname_at);
-        }
-        const size_t name_length = strlen(name), soname_length = strlen(soname);
-        if (used + name_length + soname_length + 3 > size) {
-          const size_t larger = (used + name_length + soname_length + 3) * 2;
-          char* grown = static_cast<char*>(realloc(loaded, larger));
-          if (!grown) return 1;
-          loaded = grown, size = larger;
-        }
-        memcpy(loaded + used, name, name_length + 1);
-        used += name_length + 1;
-        memcpy(loaded + used, soname, soname_length + 1);
-        used += soname_length + 1;
-        loaded[used] = '\0';
-        return 0;
-      },
-      nullptr);
-  facts.loaded = loaded;
-#endif
+  fill_glibc_facts(&facts);
 #endif
   return facts;
 }
