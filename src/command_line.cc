@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver_file.h"
+#include "source_list.h"
 #include "platform/platform.h"
 #include "version.h"
 
@@ -21,6 +22,7 @@ void print_usage() {
   fputs("  -v - show version of the driver\n", stderr);
   fputs("  -c - check the library of each driver\n", stderr);
   fputs("  -j - write each driver as one JSON object per line\n", stderr);
+  fputs("  -d - list the data sources, each with the driver it names\n", stderr);
 }
 
 parse_result parse_arguments(int argc, char** argv, list_options* options) {
@@ -41,6 +43,7 @@ parse_result parse_arguments(int argc, char** argv, list_options* options) {
       case 'V': options->show_version = true; break;
       case 'C': options->check_library = true; break;
       case 'J': options->json_lines = true; break;
+      case 'D': options->data_sources = true; break;
       default:
         fputs("Bad argument ", stdout);
         fputs(argument, stdout);
@@ -64,7 +67,7 @@ int run_quorbel(int argc, char** argv) {
     case parse_bad_arguments: return status_bad_argument;
     case parse_run: break;
   }
-  int status = list_drivers(options);
+  int status = options.data_sources ? list_sources(options) : list_drivers(options);
   // A full disk or a closed stream shows only once the buffer is written
   // out; a cut listing must not pass for a whole one.
   if (fflush(stdout) != 0 || ferror(stdout)) {

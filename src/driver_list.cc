@@ -81,7 +81,38 @@ static int write_driver_lines(const list_options& options, loader_state& run, in
   }
 }
 
-int list_drivers(const list_options& options) {
+// The listing of drivers, in an environment set for ODBC 3.
+static int driver_listing(const list_options& options) {
+  int listed_drivers = 0;
+  size_t listed_bytes = 0;
+  bool names_cut = false;
+  bool library_problems = false;
+  // What the checks read, kept for the whole listing.
+  loader_state run{};
+  int status = write_driver_lines(options, run, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
+  reset_loader(run);
+  if (status == status_listed && options.check_library && listed_drivers == 0) {
+    // An empty listing mostly means the Driver Manager reads another file
+    // than the one the user filled.
+    platform_describe_installer_file();
+  } else if (status == status_listed && options.check_library) {
+    // The drivers the Driver Manager leaves out cannot be checked at all.
+    const int installed = platform_count_installed_drivers(listed_drivers, listed_bytes, names_cut);
+    if (installed > listed_drivers) {
+      char listed[24], all[24];
+      fputs("WARNING: the Driver Manager listed ", stderr);
+      fputs(decimal_text(static_cast<unsigned>(listed_drivers), 1, listed), stderr);
+      fputs(" of the ", stderr);
+      fputs(decimal_text(static_cast<unsigned>(installed), 1, all), stderr);
+      fputs(" drivers in odbcinst.ini\n", stderr);
+      library_problems = true;
+    }
+    if (library_problems) status = status_library_problem;
+  }
+  return status;
+}
+
+int list_in_environment(const list_options& options, int (*listing)(const list_options& options)) {
   if (!odbc_ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_handle))) {
     fputs("ERROR: could not allocate environment handle.", stderr);
     return status_no_environment;
@@ -90,32 +121,7 @@ int list_drivers(const list_options& options) {
   int status;
   const SQLPOINTER odbc3 = reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_OV_ODBC3));
   if (odbc_ok(SQLSetEnvAttr(env_handle, SQL_ATTR_ODBC_VERSION, odbc3, 0))) {
-    int listed_drivers = 0;
-    size_t listed_bytes = 0;
-    bool names_cut = false;
-    bool library_problems = false;
-    // What the checks read, kept for the whole listing.
-    loader_state run{};
-    status = write_driver_lines(options, run, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
-    reset_loader(run);
-    if (status == status_listed && options.check_library && listed_drivers == 0) {
-      // An empty listing mostly means the Driver Manager reads another file
-      // than the one the user filled.
-      platform_describe_installer_file();
-    } else if (status == status_listed && options.check_library) {
-      // The drivers the Driver Manager leaves out cannot be checked at all.
-      const int installed = platform_count_installed_drivers(listed_drivers, listed_bytes, names_cut);
-      if (installed > listed_drivers) {
-        char listed[24], all[24];
-        fputs("WARNING: the Driver Manager listed ", stderr);
-        fputs(decimal_text(static_cast<unsigned>(listed_drivers), 1, listed), stderr);
-        fputs(" of the ", stderr);
-        fputs(decimal_text(static_cast<unsigned>(installed), 1, all), stderr);
-        fputs(" drivers in odbcinst.ini\n", stderr);
-        library_problems = true;
-      }
-      if (library_problems) status = status_library_problem;
-    }
+    status = listing(options);
   } else {
     fputs("ERROR: could not set ODBC version", stderr);
     status = status_no_odbc_version;
@@ -125,3 +131,5 @@ int list_drivers(const list_options& options) {
   env_handle = SQL_NULL_HENV;
   return status;
 }
+
+int list_drivers(const list_options& options) { return list_in_environment(options, driver_listing); }

@@ -13,10 +13,14 @@ enum {
   status_library_problem = 16,
 };
 
-// Valid only while list_drivers runs.
+// Valid only while a listing runs.
 extern SQLHENV env_handle;
 
 bool odbc_ok(SQLRETURN result);
+
+// Allocates the ODBC environment, sets it for ODBC 3, runs the listing in
+// it and frees it: the listing's status, or that of a step that failed.
+int list_in_environment(const list_options& options, int (*listing)(const list_options& options));
 
 // Writes every driver's line to standard output; returns an exit status.
 int list_drivers(const list_options& options);

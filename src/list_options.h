@@ -8,4 +8,6 @@ struct list_options {
   bool show_version = false;
   bool check_library = false;
   bool json_lines = false;
+  // Data sources instead of drivers.
+  bool data_sources = false;
 };

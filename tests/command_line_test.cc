@@ -21,7 +21,8 @@ const std::string usage =
     "  -a - show extended driver attributes\n"
     "  -v - show version of the driver\n"
     "  -c - check the library of each driver\n"
-    "  -j - write each driver as one JSON object per line\n";
+    "  -j - write each driver as one JSON object per line\n"
+    "  -d - list the data sources, each with the driver it names\n";
 
 struct run_result {
   captured written;

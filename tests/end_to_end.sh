@@ -199,6 +199,7 @@ usage="quorbel [-b] [-a] [-v]
   -v - show version of the driver
   -c - check the library of each driver
   -j - write each driver as one JSON object per line
+  -d - list the data sources, each with the driver it names
 "
 
 # --- The command line ------------------------------------------------------

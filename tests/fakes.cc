@@ -73,7 +73,39 @@ SQLRETURN SQL_API SQLDrivers(SQLHENV, SQLUSMALLINT direction, SQLCHAR* descripti
   return driver.result;
 }
 
+// The user's sources from SQL_FETCH_FIRST_USER on, the system's from
+// SQL_FETCH_FIRST_SYSTEM on.
+SQLRETURN SQL_API SQLDataSources(SQLHENV, SQLUSMALLINT direction, SQLCHAR* name, SQLSMALLINT name_capacity,
+                                 SQLSMALLINT* name_length, SQLCHAR* driver, SQLSMALLINT driver_capacity,
+                                 SQLSMALLINT* driver_length) {
+  if (direction != SQL_FETCH_NEXT) fake_dm.next_source = 0, fake_dm.listing_user = direction == SQL_FETCH_FIRST_USER;
+  while (fake_dm.next_source < fake_dm.sources.size() &&
+         fake_dm.sources[fake_dm.next_source].user != fake_dm.listing_user)
+    ++fake_dm.next_source;
+  if (fake_dm.next_source >= fake_dm.sources.size()) return SQL_NO_DATA;
+  const fake_source& source = fake_dm.sources[fake_dm.next_source++];
+  snprintf(reinterpret_cast<char*>(name), static_cast<size_t>(name_capacity), "%s", source.name.c_str());
+  snprintf(reinterpret_cast<char*>(driver), static_cast<size_t>(driver_capacity), "%s", source.driver.c_str());
+  *name_length = static_cast<SQLSMALLINT>(source.name.size());
+  *driver_length = static_cast<SQLSMALLINT>(source.driver.size());
+  return SQL_SUCCESS;
+}
+
 // The operating system.
+
+void platform_resolve_source(const char* dsn, source_resolution* resolution) {
+  const auto found = fake_os.resolutions.find(dsn);
+  *resolution = found == fake_os.resolutions.end() ? source_resolution{} : found->second;
+  if (found == fake_os.resolutions.end()) resolution->outcome = source_names_no_driver;
+}
+
+bool platform_source_settings(const char* dsn, bool, char* out, size_t cap) {
+  const auto found = fake_os.source_settings.find(dsn);
+  if (found == fake_os.source_settings.end() || found->second.size() + 2 > cap) return false;
+  memcpy(out, found->second.data(), found->second.size());
+  out[found->second.size()] = out[found->second.size() + 1] = '\0';
+  return true;
+}
 
 size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   auto found = fake_os.environment.find(name);

@@ -18,7 +18,15 @@ struct fake_driver {
   SQLRETURN result;
 };
 
+struct fake_source {
+  std::string name, driver;
+  bool user;
+};
+
 struct fake_driver_manager {
+  std::vector<fake_source> sources;
+  size_t next_source = 0;
+  bool listing_user = true;
   SQLRETURN alloc_result = SQL_SUCCESS;
   SQLRETURN version_result = SQL_SUCCESS;
   std::vector<fake_driver> drivers;
@@ -72,6 +80,10 @@ struct fake_system {
   std::string entry_points;
   std::string own_library;
   std::vector<std::string> opened;  // every path opened, in order
+  // Data sources as the Driver Manager resolves them, and their settings
+  // (a list of KEY=VALUE entries).
+  std::map<std::string, source_resolution> resolutions;
+  std::map<std::string, std::string> source_settings;
 };
 
 extern fake_driver_manager fake_dm;

@@ -27,9 +27,12 @@ const char* stem(verdict_kind kind) {
     case verdict_not_a_driver: return "not-a-driver";
     case verdict_missing_version: return "missing-version";
     case verdict_undefined_symbol: return "undefined-symbol";
-    case verdict_missing_procedure: break;
+    case verdict_missing_procedure: return "missing-procedure";
+    case verdict_no_driver: return "no-driver";
+    case verdict_unknown_driver: return "unknown-driver";
+    case verdict_other_bitness: break;
   }
-  return "missing-procedure";
+  return "other-bitness";
 }
 
 // Appends text, cut to fit cap.

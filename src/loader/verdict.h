@@ -15,7 +15,8 @@ library_arch program_arch();
 // something a library of the load needs, the first five and the sixth with
 // "-dependency:NAME" (mismatch: "mismatch-dependency:NAME:ARCH");
 // "missing-version:NAME:VERSION", "undefined-symbol:NAME[@VERSION]",
-// "missing-procedure:DLL:NAME" (an ordinal as "#N").
+// "missing-procedure:DLL:NAME" (an ordinal as "#N"); of a data source,
+// "no-driver", "unknown-driver", "other-bitness:source|driver".
 enum verdict_kind {
   verdict_ok,
   verdict_missing,
@@ -27,6 +28,9 @@ enum verdict_kind {
   verdict_missing_version,
   verdict_undefined_symbol,
   verdict_missing_procedure,
+  verdict_no_driver,
+  verdict_unknown_driver,
+  verdict_other_bitness,
 };
 
 // The longest word a verdict writes, its NUL counted: its names are each cut

@@ -123,4 +123,30 @@ static void json_end() {
   fputs("}\n", stdout);
 }
 
-const line_writer json_lines = {json_description, json_library, json_version, json_attribute, json_check, json_end};
+static void json_source(const char* name, const char* scope) {
+  attributes_open = false;
+  fputs("{\"dsn\":", stdout);
+  write_string(name);
+  fputs(",\"scope\":", stdout);
+  write_string(scope);
+}
+
+static void json_driver(const char* name) {
+  fputs(",\"driver\":", stdout);
+  write_string(name);
+}
+
+static void json_source_library(const char* library) {
+  close_attributes();
+  if (!*library) return;
+  fputs(",\"library\":", stdout);
+  write_string(library);
+}
+
+static void json_near(const char* names) {
+  close_attributes();
+  write_list(",\"near\":[", names);
+}
+
+const line_writer json_lines = {json_description, json_library, json_version, json_attribute,      json_check,
+                                json_end,         json_source,  json_driver,  json_source_library, json_near};

@@ -23,6 +23,14 @@ struct line_writer {
   void (*check)(const char* word, const char* file, const char* road, const char* searched);
   // Ends the driver's line.
   void (*end)();
+  // A data source's line: its name and scope ("user", "system"), then the
+  // driver it names (a field of its own); what only JSON Lines write: the
+  // library its driver resolves to, and the installed drivers whose names
+  // are closest to one the Driver Manager does not know (a list).
+  void (*source)(const char* name, const char* scope);
+  void (*driver)(const char* name);
+  void (*source_library)(const char* library);
+  void (*closest)(const char* names);
 };
 
 // TAB-separated fields, byte for byte as returned, a line each.

@@ -44,4 +44,14 @@ static void tab_check(const char* word, const char*, const char*, const char*) {
 
 static void tab_end() { fputc('\n', stdout); }
 
-const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_attribute, tab_check, tab_end};
+static void tab_source(const char* name, const char*) { fputs(name, stdout); }
+
+static void tab_driver(const char* name) {
+  fputc('\t', stdout);
+  fputs(name, stdout);
+}
+
+static void tab_nothing(const char*) {}
+
+const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_attribute, tab_check,
+                               tab_end,         tab_source,  tab_driver,  tab_nothing,   tab_nothing};

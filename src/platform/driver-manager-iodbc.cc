@@ -89,3 +89,34 @@ void driver_manager_describe_installer_file() {
   if (!system || access(system, R_OK) != 0) system = "/etc/odbcinst.ini";
   describe_installer_files(user, system);
 }
+
+// iODBC's lookup of a source's library (SQLConnect, _iodbcdm_driverload):
+// its Driver entry from odbc.ini; a name that starts with neither '/' nor
+// '.' is a driver of odbcinst.ini (braces taken off), else taken for a
+// library all the same.
+void driver_manager_resolve_source(const char* dsn, source_resolution* resolution) {
+  read_profile(ODBC_BOTH_DSN, dsn, "Driver", "odbc.ini", resolution->driver, sizeof resolution->driver);
+  resolution->outcome = source_names_no_driver;
+  if (!resolution->driver[0]) return;
+  resolution->outcome = source_library_found;
+  char name[sizeof resolution->driver];
+  snprintf(name, sizeof name, "%s", resolution->driver);
+  if (name[0] == '/' || name[0] == '.') {
+    snprintf(resolution->library, sizeof resolution->library, "%s", name);
+    return;
+  }
+  char* bare = name;
+  if (bare[0] == '{') {
+    ++bare;
+    const size_t length = strlen(bare);
+    if (length > 0 && bare[length - 1] == '}') bare[length - 1] = '\0';
+  }
+  read_profile(ODBC_BOTH_DSN, bare, "Driver", "odbcinst.ini", resolution->library, sizeof resolution->library);
+  if (resolution->library[0]) return;
+  resolution->outcome = source_driver_unknown;
+  snprintf(resolution->library, sizeof resolution->library, "%s", bare);
+}
+
+bool driver_manager_source_settings(const char* dsn, bool user, char* out, size_t cap) {
+  return read_source_settings(user ? ODBC_USER_DSN : ODBC_SYSTEM_DSN, dsn, "odbc.ini", out, cap);
+}

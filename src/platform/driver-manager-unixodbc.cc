@@ -124,3 +124,39 @@ void driver_manager_describe_installer_file() {
   }
   describe_installer_files(files[0][0] ? files[0] : nullptr, files[1][0] ? files[1] : nullptr);
 }
+
+// unixODBC's lookup of a source's library (__find_lib_name): its Driver
+// entry from the user's odbc.ini, else the system's; a name that is no
+// path is a driver of odbcinst.ini, its library the entries above. False
+// where it finds none.
+static bool find_library_name(const char* dsn, source_resolution* resolution) {
+  read_profile(ODBC_USER_DSN, dsn, "Driver", "ODBC.INI", resolution->driver, sizeof resolution->driver);
+  if (!resolution->driver[0])
+    read_profile(ODBC_SYSTEM_DSN, dsn, "Driver", "ODBC.INI", resolution->driver, sizeof resolution->driver);
+  resolution->outcome = source_names_no_driver;
+  if (!resolution->driver[0]) return false;
+  resolution->outcome = source_library_found;
+  if (resolution->driver[0] == '/') {
+    snprintf(resolution->library, sizeof resolution->library, "%s", resolution->driver);
+    return true;
+  }
+  for (const char* const* entry = driver_manager_library_entries; *entry && !resolution->library[0]; ++entry)
+    read_profile(ODBC_BOTH_DSN, resolution->driver, *entry, "ODBCINST.INI", resolution->library,
+                 sizeof resolution->library);
+  if (!resolution->library[0]) resolution->outcome = source_driver_unknown;
+  return resolution->library[0] != '\0';
+}
+
+void driver_manager_resolve_source(const char* dsn, source_resolution* resolution) {
+  if (find_library_name(dsn, resolution)) return;
+  // SQLConnect, as isql calls it, goes on to the source named DEFAULT.
+  source_resolution fallback{};
+  if (!find_library_name("DEFAULT", &fallback)) return;
+  resolution->outcome = source_library_found;
+  resolution->used_default = true;
+  memcpy(resolution->library, fallback.library, sizeof resolution->library);
+}
+
+bool driver_manager_source_settings(const char* dsn, bool user, char* out, size_t cap) {
+  return read_source_settings(user ? ODBC_USER_DSN : ODBC_SYSTEM_DSN, dsn, "ODBC.INI", out, cap);
+}

@@ -57,3 +57,18 @@ char* read_section_names();
 // Writes the warning of an empty listing: the files named (either may be
 // null), each marked when it does not exist.
 void describe_installer_files(const char* first, const char* second);
+
+// Data sources, as the Driver Manager resolves them (as
+// platform_resolve_source and platform_source_settings).
+void driver_manager_resolve_source(const char* dsn, source_resolution* resolution);
+bool driver_manager_source_settings(const char* dsn, bool user, char* out, size_t cap);
+
+// The installer library's reads of odbc.ini and odbcinst.ini in a
+// configuration mode (odbcinst.h's numbers),
+// as SQLSetConfigMode then SQLGetPrivateProfileString; false (value empty)
+// when the installer library is missing.
+enum { ODBC_BOTH_DSN = 0, ODBC_USER_DSN = 1, ODBC_SYSTEM_DSN = 2 };
+bool read_profile(int mode, const char* section, const char* entry, const char* file, char* value, int capacity);
+
+// A source's entries in one file of a mode, as platform_source_settings.
+bool read_source_settings(int mode, const char* dsn, const char* file, char* out, size_t cap);

@@ -82,6 +82,54 @@ bool read_installer_file(const char* section, const char* entry, const char* fal
   return true;
 }
 
+// The installer library's SQLSetConfigMode, which tells its reads of
+// odbc.ini which file to read: the user's, the system's or both.
+typedef int (*config_mode_setter)(unsigned short mode);
+
+bool read_profile(int mode, const char* section, const char* entry, const char* file, char* value, int capacity) {
+  value[0] = '\0';
+  const profile_reader reader = installer_reader();
+  const config_mode_setter set_mode = reinterpret_cast<config_mode_setter>(installer_symbol("SQLSetConfigMode"));
+  if (!reader || !set_mode || capacity <= 0) return false;
+  // Zeroed, so that a list of entries (entry null) ends in two NULs.
+  char read[ini_read_capacity] = {};
+  set_mode(static_cast<unsigned short>(mode));
+  reader(section, entry, "", read, sizeof read - 2, file);
+  set_mode(ODBC_BOTH_DSN);
+  const size_t kept = static_cast<size_t>(capacity) < sizeof read ? static_cast<size_t>(capacity) : sizeof read;
+  memcpy(value, read, kept);
+  value[kept - 1] = '\0';
+  if (kept > 1) value[kept - 2] = entry ? value[kept - 2] : '\0';
+  return true;
+}
+
+bool read_source_settings(int mode, const char* dsn, const char* file, char* out, size_t cap) {
+  if (cap < 2) return false;
+  out[0] = out[1] = '\0';
+  char keys[ini_read_capacity];
+  if (!read_profile(mode, dsn, nullptr, file, keys, sizeof keys)) return false;
+  size_t used = 0;
+  for (const char* key = keys; *key; key += strlen(key) + 1) {
+    char value[ini_read_capacity];
+    read_profile(mode, dsn, key, file, value, sizeof value);
+    const size_t length = strlen(key) + 1 + strlen(value);
+    if (used + length + 2 > cap) continue;
+    snprintf(out + used, cap - used, "%s=%s", key, value);
+    used += length + 1;
+    out[used] = '\0';
+  }
+  return true;
+}
+
+void platform_resolve_source(const char* dsn, source_resolution* resolution) {
+  *resolution = source_resolution{};
+  driver_manager_resolve_source(dsn, resolution);
+}
+
+bool platform_source_settings(const char* dsn, bool user, char* out, size_t cap) {
+  return driver_manager_source_settings(dsn, user, out, cap);
+}
+
 size_t platform_read_environment(const char* name, char* buf, size_t cap) {
   const char* value = getenv(name);
   const size_t length = value ? strlen(value) : 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "source_bitness.h"
 #include "utf8.h"
 
 size_t platform_read_environment(const char* name, char* buf, size_t cap) {
@@ -290,4 +291,88 @@ size_t platform_decode_text(const unsigned char* bytes, size_t length, unsigned*
     return 0;
   }
   return static_cast<size_t>(taken);
+}
+
+// A key below a root, in this program's view of the registry or the other
+// bitness's; null where it is missing.
+static HKEY open_key(HKEY root, const char* path, const char* name, bool other_view) {
+  const REGSAM view = other_view ? (sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY) : 0;
+  HKEY parent, key;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &parent) != ERROR_SUCCESS) return nullptr;
+  const LONG result = RegOpenKeyExA(parent, name, 0, KEY_READ | view, &key);
+  RegCloseKey(parent);
+  return result == ERROR_SUCCESS ? key : nullptr;
+}
+
+// A string value of a key (empty where it is missing or no string).
+static void read_string(HKEY key, const char* name, char* buf, size_t cap) {
+  DWORD type = REG_NONE, size = static_cast<DWORD>(cap - 1);
+  buf[0] = '\0';
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    size = 0;
+  buf[size < cap ? size : cap - 1] = '\0';
+}
+
+static const char sources_path[] = "SOFTWARE\\ODBC\\ODBC.INI";
+static const char drivers_path[] = "SOFTWARE\\ODBC\\ODBCINST.INI";
+
+// Whether a key exists; closed at once.
+static bool key_exists(HKEY root, const char* path, const char* name, bool other_view) {
+  const HKEY key = name[0] ? open_key(root, path, name, other_view) : nullptr;
+  if (key) RegCloseKey(key);
+  return key != nullptr;
+}
+
+// The Driver Manager takes the user's source before the system's; the
+// driver's name is the source's entry under "ODBC Data Sources".
+void platform_resolve_source(const char* dsn, source_resolution* resolution) {
+  *resolution = source_resolution{};
+  registry_facts facts{};
+  facts.user_source = key_exists(HKEY_CURRENT_USER, sources_path, dsn, false);
+  facts.system_source = key_exists(HKEY_LOCAL_MACHINE, sources_path, dsn, false);
+  facts.other_system_source = key_exists(HKEY_LOCAL_MACHINE, sources_path, dsn, true);
+  const HKEY root = facts.user_source ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  if (const HKEY source = open_key(root, sources_path, dsn, false)) {
+    read_string(source, "Driver", resolution->library, sizeof resolution->library);
+    RegCloseKey(source);
+  }
+  if (const HKEY names = open_key(root, sources_path, "ODBC Data Sources", false)) {
+    read_string(names, dsn, resolution->driver, sizeof resolution->driver);
+    RegCloseKey(names);
+  }
+  facts.has_library = resolution->library[0] != '\0';
+  facts.driver_here = key_exists(HKEY_LOCAL_MACHINE, drivers_path, resolution->driver, false);
+  facts.driver_other = key_exists(HKEY_LOCAL_MACHINE, drivers_path, resolution->driver, true);
+  switch (find_by_bitness(facts)) {
+    case library_here: resolution->outcome = source_library_found; break;
+    case no_library: resolution->outcome = source_names_no_driver; break;
+    case source_other_side: resolution->outcome = source_source_other_bitness; break;
+    case driver_other_side: resolution->outcome = source_driver_other_bitness; break;
+  }
+}
+
+bool platform_source_settings(const char* dsn, bool user, char* out, size_t cap) {
+  const HKEY source = open_key(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, sources_path, dsn, false);
+  if (!source || cap < 2) return false;
+  size_t used = 0;
+  out[0] = out[1] = '\0';
+  for (DWORD index = 0;; ++index) {
+    char name[256], value[1024];
+    DWORD name_size = sizeof name, value_size = sizeof value - 1, type = REG_NONE;
+    const LONG result =
+        RegEnumValueA(source, index, name, &name_size, nullptr, &type, reinterpret_cast<BYTE*>(value), &value_size);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
+    value[value_size < sizeof value ? value_size : sizeof value - 1] = '\0';
+    const size_t length = strlen(name) + 1 + strlen(value);
+    if (used + length + 2 > cap) continue;
+    memcpy(out + used, name, strlen(name));
+    out[used + strlen(name)] = '=';
+    memcpy(out + used + strlen(name) + 1, value, strlen(value) + 1);
+    used += length + 1;
+    out[used] = '\0';
+  }
+  RegCloseKey(source);
+  return true;
 }

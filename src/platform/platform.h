@@ -155,3 +155,41 @@ int platform_count_installed_drivers(int listed, size_t listed_bytes, bool names
 // Driver Manager reads its drivers from, and whether it exists: for a
 // listing that holds no driver.
 void platform_describe_installer_file();
+
+// What the Driver Manager finds when an application connects to a data
+// source by its name.
+enum source_outcome {
+  // A driver's library to load: library (the value its settings give, or
+  // the source's own when that is a path).
+  source_library_found,
+  // The source names no driver (no Driver entry, or no such source).
+  source_names_no_driver,
+  // It names a driver the Driver Manager does not know. library: what the
+  // Driver Manager tries to load all the same (iODBC takes the name for a
+  // library), else empty.
+  source_driver_unknown,
+  // Windows: the source, or the driver it names, is registered for the
+  // other bitness alone.
+  source_source_other_bitness,
+  source_driver_other_bitness,
+};
+
+struct source_resolution {
+  source_outcome outcome;
+  // The driver as the source names it, and the library value.
+  char driver[1024];
+  char library[1024];
+  // Whether the Driver Manager went on to its default source ([Default]),
+  // where the source itself gave no driver it could load.
+  bool used_default;
+};
+
+// Resolves a data source as the Driver Manager does when an application
+// connects to it by name.
+void platform_resolve_source(const char* dsn, source_resolution* resolution);
+
+// A data source's own settings (user: the user's source, else the
+// system's), as "KEY=VALUE" entries each ending in a NUL, the list in an
+// empty one, into out (cap bytes; entries that do not fit are left out);
+// false when they cannot be read.
+bool platform_source_settings(const char* dsn, bool user, char* out, size_t cap);
