@@ -681,6 +681,24 @@ setup|not-a-driver"
   done <<<"$cases"$'\n'"cut|not-a-library"
 fi
 
+if $windows; then
+  # -d: a source the Driver Manager lists (under Wine, its host's unixODBC)
+  # resolved through the registry: the user's source, shared by both
+  # bitnesses, naming a driver of the other bitness alone, then of both.
+  printf '[wsrc]\nDriver=x\n' >"$ODBCSYSINI/odbc.ini"
+  sources='HKCU\Software\ODBC\ODBC.INI'
+  wine_tool reg add "$sources\wsrc" /v Driver /d 'C:\quorbel_other.dll' /f >/dev/null 2>&1
+  wine_tool reg add "$sources\ODBC Data Sources" /v wsrc /d 'Other side' /f >/dev/null 2>&1
+  other_bits=$((96 - bits))
+  wine_tool reg add 'HKLM\SOFTWARE\ODBC\ODBCINST.INI\Other side' /v Driver /d x /f "/reg:$other_bits" >/dev/null 2>&1
+  run -d -c
+  expect "a source whose driver is the other bitness's" 16 "wsrc"$'\t'"x"$'\t'"other-bitness:driver"$'\n' "$banner"
+  wine_tool reg add 'HKLM\SOFTWARE\ODBC\ODBCINST.INI\Other side' /v Driver /d x /f "/reg:$bits" >/dev/null 2>&1
+  run -d -c
+  expect "then its library's word" 16 "wsrc"$'\t'"x"$'\t'"mismatch:$other"$'\n' "$banner"
+  rm "$ODBCSYSINI/odbc.ini"
+fi
+
 : >"$work/ini/odbcinst.ini"
 run -a
 expect "no drivers" 0 "" "$banner"
