@@ -1,0 +1,204 @@
+// glibc's lookup of a symbol (dl-lookup.c's check_match and do_lookup_x),
+// row by row on tables built in memory, each row through both hash tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "loader/formats.h"
+#include "loader/glibc.h"
+#include "loader/state.h"
+
+namespace {
+
+// A symbol of the table; versym 1 is the global index, unversioned.
+struct def {
+  const char* name = "f";
+  uint8_t type = stt_func, binding = stb_global, visibility = stv_default;
+  uint16_t section = 1;
+  bool valued = true;
+  uint16_t versym = 1;
+};
+
+// What one object's tables point into.
+struct tables {
+  std::vector<elf_symbol> symbols{{}};
+  std::vector<uint16_t> versyms{0};
+  std::vector<elf_version> versions{{}, {}};
+  std::vector<uint32_t> buckets{0, 0}, chains;
+  std::vector<uint64_t> bloom{0};
+  std::string strings{'\0'};
+};
+
+// The versions the file defines, from index 2 on; none: it has no versym.
+const std::vector<const char*> v234 = {"V2", "V3", "V4"};
+
+// An object defining defs, and other names that share the hash buckets.
+int add_object(loader_state& state, tables& k, std::vector<def> defs, const std::vector<const char*>& versions,
+               hash_kind hash) {
+  defs.insert(defs.begin(), {{.name = "g"}, {.name = "h"}, {.name = "SQLConnect"}});
+  std::stable_sort(defs.begin(), defs.end(),
+                   [](const def& a, const def& b) { return gnu_hash_of(a.name) % 2 < gnu_hash_of(b.name) % 2; });
+  for (const char* name : versions)
+    k.versions.push_back({add_name(&state.objects, name, strlen(name)), sysv_hash_of(name), 0, false});
+  const unsigned bits = sizeof(void*) * 8;
+  if (hash == sysv_hash) k.chains.push_back(0);  // SysV chains symbol 0 too
+  for (const def& d : defs) {
+    const uint32_t at = static_cast<uint32_t>(k.symbols.size()), h = gnu_hash_of(d.name), s = sysv_hash_of(d.name);
+    k.symbols.push_back({static_cast<uint32_t>(k.strings.size()), static_cast<uint8_t>(d.binding << 4 | d.type),
+                         d.visibility, d.section, d.valued});
+    k.strings.append(d.name).push_back('\0');
+    k.versyms.push_back(d.versym);
+    k.bloom[0] |= uint64_t{1} << (h % bits) | uint64_t{1} << ((h >> 5) % bits);
+    if (hash == sysv_hash) {
+      k.chains.push_back(k.buckets[s % 2]), k.buckets[s % 2] = at;
+      continue;
+    }
+    if (k.buckets[h % 2]) k.chains.back() &= ~1u;  // the bucket's chain goes on
+    else k.buckets[h % 2] = at;
+    k.chains.push_back(h | 1);
+  }
+  elf_symbols t{};
+  t.hash = hash, t.bucket_count = 2, t.symbol_offset = 1, t.bloom_words = 1, t.bloom_shift = 5;
+  t.bloom = k.bloom.data(), t.buckets = k.buckets.data(), t.chains = k.chains.data();
+  t.chain_count = static_cast<uint32_t>(k.chains.size());
+  t.symbols = k.symbols.data(), t.symbol_count = static_cast<uint32_t>(k.symbols.size());
+  t.symbol_versions = versions.empty() ? nullptr : k.versyms.data(), t.versions = k.versions.data();
+  t.version_count = static_cast<uint32_t>(k.versions.size()), t.strings = k.strings.data();
+  t.strings_size = static_cast<uint32_t>(k.strings.size());
+  loaded_object object{};
+  object.symbols = add_symbols(&state.objects, {nullptr, t, {}});
+  EXPECT_TRUE(make_room(&state.objects.objects, state.objects.count, &state.objects.size, 16));
+  state.objects.objects[state.objects.count] = object;
+  return static_cast<int>(state.objects.count++);
+}
+
+// A reference to f: the version it requires (null: none), whether it asks
+// for a hidden one, is of the PLT's class, is dlsym's, names the file.
+struct ask {
+  const char* version = nullptr;
+  bool hidden = false, plt = false, newest = false, names_file = false;
+};
+
+wanted wanted_f(const ask& a, int index) {
+  const uint32_t version_hash = a.version ? sysv_hash_of(a.version) : 0;
+  const int file = a.names_file ? index : -1;
+  return {"f", gnu_hash_of("f"), a.version, version_hash, nullptr, file, a.hidden, a.plt, a.newest};
+}
+
+TEST(GlibcLookup, HashesAsGlibc) {
+  EXPECT_EQ(gnu_hash_of("SQLDriverConnect"), 0xc00d6f0bu);
+  EXPECT_EQ(sysv_hash_of("SQLDriverConnect"), 0x3d201c4u);
+  // Versions of one hash, told apart by name alone.
+  EXPECT_EQ(sysv_hash_of("UB"), sysv_hash_of("V2"));
+}
+
+TEST(GlibcLookup, BindsAsCheckMatch) {
+  const lookup_end on = lookup_on, found = lookup_found, ends = lookup_process_ends;
+  const struct {
+    const char* rule;
+    std::vector<def> defs;
+    ask a;
+    lookup_end end;
+    std::vector<const char*> versions = v234;
+  } cases[] = {
+      {"a default version, by a reference naming it", {{.versym = 2}}, {.version = "V2"}, found},
+      {"another version: not", {{.versym = 3}}, {.version = "V2"}, on},
+      {"the version's hash, another name: not", {{.versym = 2}}, {.version = "UB"}, on},
+      {"a hidden version: not unversioned", {{.versym = 3 | versym_hidden}}, {}, on},
+      {"a hidden version, by a reference naming it", {{.versym = 3 | versym_hidden}}, {.version = "V3"}, found},
+      {"unversioned: index 2 at once, even hidden", {{.versym = 2 | versym_hidden}}, {}, found},
+      {"unversioned: index 2 before a default 3", {{.versym = 2}, {.versym = 3}}, {}, found},
+      {"unversioned: the one default of 3 or above", {{.versym = 3}}, {}, found},
+      {"unversioned: two defaults of 3 or above, neither", {{.versym = 3}, {.versym = 4}}, {}, on},
+      {"unversioned: the one default beside a hidden", {{.versym = 3 | versym_hidden}, {.versym = 4}}, {}, found},
+      {"dlsym: index 2 only as the one default", {{.versym = 2}, {.versym = 3}}, {.newest = true}, on},
+      {"dlsym: a default beside a hidden 2", {{.versym = 2 | versym_hidden}, {.versym = 3}}, {.newest = true}, found},
+      {"dlsym: the global index", {{}}, {.newest = true}, found},
+      {"unversioned, a global definition", {{}}, {}, found},
+      {"unversioned, a file without versym", {{}}, {}, found, {}},
+      {"versioned, a global definition", {{}}, {.version = "V2"}, found},
+      {"versioned and hidden, a global definition: not", {{}}, {.version = "V2", .hidden = true}, on},
+      {"versioned, a global definition hidden: not", {{.versym = 1 | versym_hidden}}, {.version = "V2"}, on},
+      {"versioned, a file without versym", {{}}, {.version = "V2"}, found, {}},
+      {"versioned, the file it names without versym", {{}}, {.version = "V2", .names_file = true}, ends, {}},
+      {"weak", {{.binding = stb_weak}}, {}, found},
+      {"unique", {{.binding = stb_gnu_unique}}, {}, found},
+      {"local: not", {{.binding = stb_local}}, {}, on},
+      {"hidden: not", {{.visibility = stv_hidden}}, {}, on},
+      {"internal: not", {{.visibility = stv_internal}}, {}, on},
+      {"protected", {{.visibility = stv_protected}}, {}, found},
+      {"undefined: not", {{.section = shn_undef, .valued = false}}, {}, on},
+      {"undefined with a value", {{.section = shn_undef}}, {}, found},
+      {"undefined with a value, for the PLT: not", {{.section = shn_undef}}, {.plt = true}, on},
+      {"value 0: not", {{.valued = false}}, {}, on},
+      {"SHN_ABS of value 0", {{.section = shn_abs, .valued = false}}, {}, found},
+      {"TLS of value 0", {{.type = stt_tls, .valued = false}}, {}, found},
+      {"no type", {{.type = stt_notype}}, {}, found},
+      {"data", {{.type = stt_object}}, {}, found},
+      {"common", {{.type = stt_common}}, {}, found},
+      {"indirect function", {{.type = stt_gnu_ifunc}}, {}, found},
+      {"section: not", {{.type = stt_section}}, {}, on},
+      {"file: not", {{.type = stt_file}}, {}, on},
+  };
+  for (const auto& c : cases)
+    for (const hash_kind hash : {gnu_hash, sysv_hash}) {
+      loader_state state{};
+      tables k;
+      const int index = add_object(state, k, c.defs, c.versions, hash);
+      EXPECT_EQ(look_in(state, index, wanted_f(c.a, index)), c.end)
+          << c.rule << (hash == gnu_hash ? " (GNU)" : " (SysV)");
+      reset_loader_state(&state);
+    }
+}
+
+TEST(GlibcLookup, TrustsTheGnuTable) {
+  // f's bits, bucket and chain hash spoiled after the table is built: glibc then misses f.
+  const struct {
+    const char* rule;
+    void (*spoil)(tables& k);
+  } cases[] = {
+      {"a bloom filter that lets nothing through", [](tables& k) { k.bloom[0] = 0; }},
+      {"f's bucket the start of the other chain", [](tables& k) { k.buckets[gnu_hash_of("f") % 2] = 1; }},
+      {"f's chain hash another (f is the last symbol)", [](tables& k) { k.chains.back() ^= 4; }},
+  };
+  for (const auto& c : cases) {
+    loader_state state{};
+    tables k;
+    const int index = add_object(state, k, {{}}, v234, gnu_hash);
+    c.spoil(k);
+    EXPECT_EQ(look_in(state, index, wanted_f({}, index)), lookup_on) << c.rule;
+    reset_loader_state(&state);
+  }
+}
+
+TEST(GlibcLookup, FirstDefinitionInTheScope) {
+  // Scope: the process's object 0, then the load's 1 and 2.
+  const struct {
+    const char* rule;
+    std::vector<def> defs[3];
+    int where;
+  } cases[] = {
+      {"the process's object first", {{{}}, {}, {{}}}, 0},
+      {"then the load's in order", {{}, {{}}, {{}}}, 1},
+      {"past a local definition", {{{.binding = stb_local}}, {}, {{}}}, 2},
+      {"none", {{}, {}, {}}, -1},
+  };
+  for (const auto& c : cases) {
+    loader_state state{};
+    tables k[3];
+    for (int i = 0; i < 3; ++i) add_object(state, k[i], c.defs[i], v234, gnu_hash);
+    ASSERT_TRUE(make_room(&state.process_objects, 0, &state.process_object_size, 64));
+    ASSERT_TRUE(make_room(&state.load, 0, &state.load_size, 64));
+    state.process_objects[state.process_object_count++] = {0, 0};
+    state.load[state.load_count++] = {1, 0, 0, -1, false};
+    state.load[state.load_count++] = {2, 0, 0, 0, false};
+    int where = -1;
+    EXPECT_EQ(look_up(state, wanted_f({}, -1), &where) == lookup_found ? where : -1, c.where) << c.rule;
+    reset_loader_state(&state);
+  }
+}
+
+}  // namespace
