@@ -16,7 +16,7 @@ source "$(dirname "$0")/checks.sh"
 deb=$build/quorbel_${version}_$(dpkg --print-architecture).deb
 dpkg-deb -x "$deb" "$work/root" || { echo "cannot unpack $deb"; exit 1; }
 check "the package's files" "$(cd "$work/root" && find . -type f | sort | tr '\n' ' ')" \
-  "./usr/bin/quorbel ./usr/share/doc/quorbel/README.md ./usr/share/doc/quorbel/changelog.gz ./usr/share/doc/quorbel/copyright ./usr/share/man/man1/quorbel.1.gz "
+  "./usr/bin/quorbel ./usr/share/doc/quorbel/README.md ./usr/share/doc/quorbel/changelog.gz ./usr/share/doc/quorbel/copyright ./usr/share/doc/quorbel/examples/quorbel-inventory.yml ./usr/share/man/man1/quorbel.1.gz "
 check "it depends on unixODBC's library" "$(dpkg-deb -f "$deb" Depends | grep -o 'libodbc2')" libodbc2
 check "the man page's sections" "$(zcat "$work/root/usr/share/man/man1/quorbel.1.gz" | sed -n 's/^\.SH //p' | tr '\n' '|')" \
   "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|OUTPUT FORMAT|CHECK WORDS|EXIT STATUS|ENVIRONMENT|EXAMPLES|SEE ALSO|"

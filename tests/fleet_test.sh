@@ -1,15 +1,46 @@
 #!/usr/bin/env bash
-# The fleet recipe (contrib/ansible), through Ansible's local connection to this machine,
-# read back by Python. Usage: fleet_test.sh PROGRAM WORKDIR
+# The fleet recipe (contrib/ansible) through Ansible's local connection to
+# this machine, as three hosts: one that answers, one whose login profile
+# prints a banner, one without quorbel; run from a read-only copy of the
+# recipe, with and without --limit; read back by Python.
+# Usage: fleet_test.sh PROGRAM WORKDIR
 set -u
-work=$2 && rm -rf "$work" && mkdir -p "$work" && source "$(dirname "$0")/checks.sh"
-printf '[SQLite3]\nDriver=libsqlite3odbc.so\n\n[Gone]\nDriver=/nowhere/x.so\n\n[Also gone]\nDriver=x.so\n' >"$work/odbcinst.ini"
-ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local "$(dirname "$0")/../contrib/ansible/quorbel-inventory.yml" \
-  -e "quorbel_command=$(realpath "$1") quorbel_output=$work/drivers.jsonl" \
-  -e "{\"quorbel_environment\": {\"ODBCSYSINI\": \"$work\"}}" >"$work/log" 2>&1
-check "the playbook runs" "$?" 0
-check "one object per driver, with its host" "$(python3 -c 'import json, sys
-for line in open(sys.argv[1]): print(*(json.loads(line)[k] for k in ("host", "description", "check")))' \
-  "$work/drivers.jsonl" 2>&1)" $'localhost SQLite3 ok\nlocalhost Gone missing\nlocalhost Also gone missing'
-check "the drivers not ok, by word" "$(grep -o '"msg": ".*"' "$work/log")" '"msg": "missing: localhost Gone, localhost Also gone"'
+work=$2 && rm -rf "$work" && mkdir -p "$work/home" "$work/recipe" "$work/run" && source "$(dirname "$0")/checks.sh"
+printf '[SQLite3]\nDriver=libsqlite3odbc.so\n\n[Gone]\nDriver=/nowhere/x.so\n' >"$work/odbcinst.ini"
+echo 'echo Welcome to web1' >"$work/home/.profile"
+environment="{'ODBCSYSINI': '$work'}"
+cat >"$work/hosts" <<INI
+[all:vars]
+ansible_connection=local
+ansible_python_interpreter=$(command -v python3)
+quorbel_command=$(realpath "$1")
+[all]
+app1 quorbel_environment="$environment"
+web1 quorbel_environment="{'ODBCSYSINI': '$work', 'HOME': '$work/home'}"
+old1 quorbel_command=/nonexistent/quorbel
+INI
+cp "$(dirname "$0")/../contrib/ansible/quorbel-inventory.yml" "$work/recipe/" && chmod -R a-w "$work/recipe"
+# fleet ARGS...: the playbook run from the folder run/, its summary line.
+fleet() {
+  (cd "$work/run" && ANSIBLE_NOCOLOR=1 ansible-playbook -i "$work/hosts" "$work/recipe/quorbel-inventory.yml" "$@" \
+    >"$work/log" 2>&1) || echo "status $?"
+  grep -o '"msg": "[0-9]* hosts* asked.*"' "$work/log"
+}
+report() {
+  python3 -c 'import json, sys
+for line in open(sys.argv[1]): o = json.loads(line); print(o["host"], o.get("description", ""), o.get("check", o.get("error")))' \
+    "$1" 2>&1
+}
+check "three hosts, one without quorbel" "$(fleet)" \
+  "\"msg\": \"3 hosts asked, 2 answered; no answer: old1 (bash: line 1: /nonexistent/quorbel: No such file or directory); report: $work/run/quorbel-drivers.jsonl\""
+check "the report in the folder it runs in, a banner left out" "$(report "$work/run/quorbel-drivers.jsonl")" \
+  "app1 SQLite3 ok
+app1 Gone missing
+web1 SQLite3 ok
+web1 Gone missing
+old1  bash: line 1: /nonexistent/quorbel: No such file or directory"
+check "the drivers not ok, by word" "$(grep -o '"msg": "missing.*"' "$work/log")" '"msg": "missing: app1 Gone, web1 Gone"'
+check "--limit, the report where quorbel_output says" "$(fleet --limit web1 -e "quorbel_output=$work/web1.jsonl")" \
+  "\"msg\": \"1 host asked, 1 answered; report: $work/web1.jsonl\""
+check "only the limited host" "$(report "$work/web1.jsonl" | cut -d' ' -f1 | sort -u)" web1
 checks_done "fleet recipe"
