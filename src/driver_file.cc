@@ -1,6 +1,8 @@
 // The path of a driver's library, its version and its check.
 #include "driver_file.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +49,30 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
   return path;
 }
 
+// A Driver entry that names the driver's setup library, a common slip: the
+// Setup entry names the same file, or the name says so ("setup", or the
+// capital S before the extension that unixODBC's drivers give their setup
+// libraries: libodbcpsqlS.so).
+static void note_setup_hint(const char* description, const char* listed_settings, const char* value,
+                            library_verdict* verdict) {
+  const char* name = value;
+  for (const char* at = value; *at; ++at)
+    if (*at == '/' || *at == '\\') name = at + 1;
+  char setup[1024];
+  const bool same = platform_driver_setting(description, listed_settings, "Setup", setup, sizeof setup) &&
+                    strcmp(strrchr(setup, '/') ? strrchr(setup, '/') + 1 : setup, name) == 0;
+  char lower[256] = "";
+  for (size_t i = 0; name[i] && i + 1 < sizeof lower; ++i) lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i]))), lower[i + 1] = '\0';
+  const char* dot = strchr(name, '.');
+  const bool capital_s = dot && dot - name >= 2 && dot[-1] == 'S' && islower(static_cast<unsigned char>(dot[-2]));
+  if (same)
+    snprintf(verdict->hint, sizeof verdict->hint,
+             "Driver names the same file as Setup, the driver's setup library: point Driver at the driver's own library");
+  else if (strstr(lower, "setup") || capital_s)
+    snprintf(verdict->hint, sizeof verdict->hint,
+             "the name looks like a driver's setup library: point Driver at the driver's own library");
+}
+
 void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
                        const line_writer& out, loader_state& run, library_verdict* verdict) {
   if (options.check_library) check_library(run, nullptr, nullptr, verdict);
@@ -68,6 +94,8 @@ void print_driver_file(const char* description, const char* listed_settings, con
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
     if (path && show_version) print_product_version(path, out);
     if (path && options.check_library) check_library(run, value, path, verdict);
+    if (path && options.check_library && verdict->kind == verdict_missing && !verdict->has_subject)
+      note_setup_hint(description, listed_settings, value, verdict);
     if (path != path_buffer) free(path);
   }
 

@@ -73,7 +73,8 @@ static int write_driver_lines(const list_options& options, loader_state& run, in
     if (options.check_library) {
       char word[word_capacity];
       write_word(verdict, word, sizeof word);
-      out.check(word, verdict.file, verdict.road, verdict.searched);
+      out.advice(verdict.have, verdict.elsewhere, verdict.hint);
+  out.check(word, verdict.file, verdict.road, verdict.searched);
       if (verdict.kind != verdict_ok) *library_problems = true;
     }
     out.end();

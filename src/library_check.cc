@@ -2,9 +2,44 @@
 // its loader's.
 #include "library_check.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+
+// Files of the name found nowhere where a vendor's layout puts them but no
+// search reaches: the driver's own folder (or the folder the value names),
+// its lib and lib64 subfolders, and those beside it. A hint: the loader does
+// not look there.
+static void note_elsewhere(const char* value, library_verdict* verdict) {
+  const char* name = verdict->has_subject ? verdict->subject : strrchr(value, '/') ? strrchr(value, '/') + 1 : "";
+  const char* from = verdict->file[0] ? verdict->file : value;
+  const char* slash = strrchr(from, '/');
+  if (!*name || !slash || strchr(name, '/')) return;
+  char folder[4096], absolute[4096];
+  const size_t length = static_cast<size_t>(slash - from);
+  if (length + 300 >= sizeof folder) return;
+  memcpy(folder, from, length);
+  folder[length] = '\0';
+  if (!platform_absolute_path(folder, absolute, sizeof absolute)) return;
+  // The folder beside it, without its last name.
+  char* last = strrchr(absolute, '/');
+  const size_t parent = last && last != absolute ? static_cast<size_t>(last - absolute) : 0;
+  const struct {
+    size_t kept;
+    const char* sub;
+  } places[] = {{strlen(absolute), ""}, {strlen(absolute), "/lib"}, {strlen(absolute), "/lib64"},
+                {parent, "/lib"},       {parent, "/lib64"}};
+  for (const auto& place : places) {
+    char candidate[4096];
+    snprintf(candidate, sizeof candidate, "%.*s%s", static_cast<int>(place.kept), absolute, place.sub);
+    bool searched = false;
+    for (const char* at = verdict->searched; *at && !searched; at += strlen(at) + 1) searched = strcmp(at, candidate) == 0;
+    const size_t used = strlen(candidate);
+    snprintf(candidate + used, sizeof candidate - used, "/%s", name);
+    if (!searched && platform_file_readable(candidate)) add_place(verdict->elsewhere, sizeof verdict->elsewhere, candidate);
+  }
+}
 
 void check_library(loader_state& run, const char* value, const char* expanded, library_verdict* verdict) {
   set_verdict(verdict, verdict_missing);
@@ -22,6 +57,7 @@ void check_library(loader_state& run, const char* value, const char* expanded, l
     load_library(run, found, verdict);
   else if (lookup.loader_search) load_library(run, lookup.name, verdict);
   keep_places_for_missing(verdict);
+  if (verdict->kind == verdict_missing) note_elsewhere(value, verdict);
 }
 
 size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap,

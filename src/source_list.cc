@@ -69,6 +69,7 @@ bool write_check(loader_state& run, const char* dsn, const char* drivers, const 
   }
   char word[word_capacity];
   write_word(verdict, word, sizeof word);
+  out.advice(verdict.have, verdict.elsewhere, verdict.hint);
   out.check(word, verdict.file, verdict.road, verdict.searched);
   return verdict.kind == verdict_ok;
 }

@@ -126,6 +126,12 @@ bool platform_open_driver_key(const char* description, const char* listed_settin
   return true;
 }
 
+bool platform_driver_setting(const char* description, const char*, const char* entry, char* buf, size_t cap) {
+  const auto found = fake_os.settings.find(std::string(description ? description : "") + "/" + entry);
+  snprintf(buf, cap, "%s", found == fake_os.settings.end() ? "" : found->second.c_str());
+  return found != fake_os.settings.end();
+}
+
 size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
   auto* values = static_cast<std::vector<fake_registry_value>*>(key);
   if (values->empty() || !values->front().is_string) {

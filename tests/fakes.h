@@ -84,6 +84,8 @@ struct fake_system {
   // (a list of KEY=VALUE entries).
   std::map<std::string, source_resolution> resolutions;
   std::map<std::string, std::string> source_settings;
+  // Other installer settings, by "DESCRIPTION/ENTRY".
+  std::map<std::string, std::string> settings;
 };
 
 extern fake_driver_manager fake_dm;

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "check_cases.h"
 #include "fakes.h"
 #include "images.h"
+#include "driver_file.h"
 #include "loader/ld_cache.h"
 
 namespace {
@@ -103,6 +105,47 @@ TEST(FindInFolders, TakesTheFirstReadableCandidateInOrder) {
     const size_t length = find_in_folders("x.so", {c.lists.data(), c.lists.size()}, readable, found, sizeof found);
     EXPECT_EQ(std::string(found, length), c.found) << c.name;
     EXPECT_EQ(asked, c.asked) << c.name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CheckLibrary, AdvisesWhereTheFixLies) {
+  const uint64_t needed = 1, verneed = 0x6ffffffe, verdef = 0x6ffffffc;
+  const struct {
+    const char* name;
+    std::string value;
+    std::string have, elsewhere, hint;
+  } cases[] = {
+      {"the versions of the family, oldest first", "/r/old.so", "V_1\0V_1.9\0V_1.10\0"s, "", ""},
+      {"a library needed, beside the driver", "/opt/v/lib/drv.so", "", "/opt/v/lib/libcore.so\0"s, ""},
+      {"the driver itself, in a lib64 beside", "/opt/v/lib/gone.so", "", "/opt/v/lib64/gone.so\0"s, ""},
+      {"Setup names the same file", "/opt/x/same.so", "", "", "Driver names the same file as Setup"},
+      {"a setup library's name", "libodbcpsqlS.so", "", "", "the name looks like"},
+      {"a driver's own name", "libodbcpsql.so", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    reset_fakes();
+    fake_os.files = {{"/r/old.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libv.so"}, {verneed, "libv.so V_2"}})},
+                     {"/e/libv.so", elf_header(own_class, 1, 3, own_machine, {{verdef, "libv.so V_1.10 X_3 V_1 V_1.9"}})},
+                     {"/opt/v/lib/drv.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libcore.so"}})},
+                     {"/opt/v/lib/libcore.so", own},
+                     {"/opt/v/lib64/gone.so", own}};
+    fake_os.facts.default_folders = "/e";
+    fake_os.settings["D/Setup"] = "/opt/x/same.so";
+    fake_driver_key("D", c.value);
+    list_options options;
+    options.check_library = true;
+    loader_state run{};
+    library_verdict v;
+    capture([&] { print_driver_file("D", nullptr, options, tab_lines, run, &v); });
+    EXPECT_EQ(std::string(v.have, c.have.size() + 1), c.have + '\0') << c.name;
+    EXPECT_EQ(std::string(v.elsewhere, c.elsewhere.size() + 1), c.elsewhere + '\0') << c.name;
+    EXPECT_EQ(std::string(v.hint).substr(0, c.hint.size()), c.hint) << c.name;
+    EXPECT_EQ(v.hint[0] != '\0', !c.hint.empty()) << c.name;
+    reset_loader(run);
   }
 }
 

@@ -1,5 +1,7 @@
 // glibc's check of symbol versions (dl-version.c's _dl_check_map_versions),
 // once a library and everything it needs are mapped.
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "loader/glibc.h"
@@ -20,6 +22,41 @@ definition_found find_definition(const loader_state& state, const loaded_object&
       return version_defined;
   }
   return version_undefined;
+}
+
+// Compares version names as their numbers count: "GLIBC_2.4" before
+// "GLIBC_2.36".
+int compare_versions(const char* a, const char* b) {
+  while (*a && *b) {
+    if (isdigit(static_cast<unsigned char>(*a)) && isdigit(static_cast<unsigned char>(*b))) {
+      unsigned long x = strtoul(a, const_cast<char**>(&a), 10), y = strtoul(b, const_cast<char**>(&b), 10);
+      if (x != y) return x < y ? -1 : 1;
+      continue;
+    }
+    if (*a != *b) return static_cast<unsigned char>(*a) - static_cast<unsigned char>(*b);
+    ++a, ++b;
+  }
+  return static_cast<unsigned char>(*a) - static_cast<unsigned char>(*b);
+}
+
+// What the file found defines of the missing version's family (its name
+// up to the first digit), oldest first: how far it is from what is needed.
+void note_defined_versions(const loader_state& state, const loaded_object& target, const char* needed,
+                           library_verdict* verdict) {
+  enum { most = 256 };
+  const char* names[most];
+  uint32_t count = 0;
+  const size_t family = strcspn(needed, "0123456789");
+  for (uint32_t d = 0; d < target.definition_count && count < most; ++d) {
+    const symbol_version& definition = state.objects.versions[target.first_definition + d];
+    const char* name = name_at(state, definition.name);
+    if (definition.base || strncmp(name, needed, family) != 0) continue;
+    uint32_t at = count++;
+    for (; at > 0 && compare_versions(names[at - 1], name) > 0; --at) names[at] = names[at - 1];
+    names[at] = name;
+  }
+  verdict->have[0] = '\0';
+  for (uint32_t i = 0; i < count; ++i) add_to_list(verdict->have, sizeof verdict->have, names[i]);
 }
 
 }  // namespace
@@ -47,6 +84,7 @@ bool check_versions(loader_state& state, library_verdict* verdict) {
       state.road_end = static_cast<int>(at);
       if (found == version_unreadable) set_verdict(verdict, verdict_not_a_library, name_at(state, need.file));
       else set_verdict(verdict, verdict_missing_version, name_at(state, need.file), name_at(state, need.name));
+      if (found == version_undefined) note_defined_versions(state, object_at(state, target), name_at(state, need.name), verdict);
       return false;
     }
   }

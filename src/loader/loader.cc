@@ -157,6 +157,7 @@ static bool recall_verdict(const loader_state& run, int object, const char* fold
     verdict->arch = known.arch;
     memcpy(verdict->road, name_at(run, known.road), known.road_length);
     memcpy(verdict->searched, name_at(run, known.searched), known.searched_length);
+    memcpy(verdict->have, name_at(run, known.have), known.have_length);
     return true;
   }
   return false;
@@ -166,6 +167,7 @@ static void remember_verdict(loader_state& run, int object, const char* folder, 
   if (!make_room(&run.remembered, run.remembered_count, &run.remembered_size, 4096)) return;
   object_table* pool = &run.objects;
   const uint32_t road = list_length(verdict.road), searched = list_length(verdict.searched);
+  const uint32_t have = list_length(verdict.have);
   run.remembered[run.remembered_count++] = {object,
                                             add_name(pool, folder, strlen(folder)),
                                             verdict.kind,
@@ -177,7 +179,9 @@ static void remember_verdict(loader_state& run, int object, const char* folder, 
                                             add_name(pool, verdict.road, road - 1),
                                             road,
                                             add_name(pool, verdict.searched, searched - 1),
-                                            searched};
+                                            searched,
+                                            add_name(pool, verdict.have, have - 1),
+                                            have};
 }
 
 // The road to a failure within the load: from the library down, as far as

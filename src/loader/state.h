@@ -54,7 +54,7 @@ struct remembered_verdict {
   verdict_kind kind;
   library_arch arch;
   bool has_subject, has_detail;
-  uint32_t subject, detail, road, road_length, searched, searched_length;
+  uint32_t subject, detail, road, road_length, searched, searched_length, have, have_length;
 };
 
 // What glibc's rules keep for a run: its cache, read whole once (empty

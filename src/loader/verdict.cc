@@ -63,6 +63,7 @@ library_arch program_arch() {
 
 void set_verdict(library_verdict* verdict, verdict_kind kind, const char* subject, const char* detail) {
   verdict->kind = kind;
+  verdict->have[0] = verdict->elsewhere[0] = verdict->hint[0] = '\0';
   verdict->subject[0] = verdict->detail[0] = '\0';
   verdict->has_subject = subject != nullptr;
   verdict->has_detail = detail != nullptr;
@@ -89,7 +90,7 @@ void write_word(const library_verdict& verdict, char* text, size_t cap) {
 }
 
 void keep_places_for_missing(library_verdict* verdict) {
-  if (verdict->kind != verdict_missing) verdict->searched[0] = '\0';
+  if (verdict->kind != verdict_missing) verdict->searched[0] = verdict->elsewhere[0] = '\0';
 }
 
 bool add_to_list(char* list, size_t cap, const char* entry) {

@@ -59,6 +59,14 @@ struct library_verdict {
   // their place.
   char road[4096];
   char searched[8192];
+  // Advice that only JSON Lines write: for missing-version, the versions
+  // the found file defines of the same family, oldest first (a list); for a
+  // name found nowhere, files of that name where a vendor's layout puts
+  // them but no search reaches (a list); for a library value that names a
+  // setup library, a hint (text).
+  char have[2048];
+  char elsewhere[4096];
+  char hint[256];
 };
 
 // Gives the verdict its kind, subject and detail (null: none).
@@ -69,7 +77,7 @@ void set_verdict(library_verdict* verdict, verdict_kind kind, const char* subjec
 void write_word(const library_verdict& verdict, char* text, size_t cap);
 
 // The places searched belong to a name found nowhere alone: forgets them
-// for every other verdict.
+// for every other verdict (and the advice for it).
 void keep_places_for_missing(library_verdict* verdict);
 
 // Appends an entry to a verdict's list (cap bytes): false where it did not

@@ -118,6 +118,15 @@ static void json_check(const char* word, const char* file, const char* road, con
   write_string(word);
 }
 
+static void json_advice(const char* have, const char* elsewhere, const char* hint) {
+  close_attributes();
+  write_list(",\"have\":[", have);
+  write_list(",\"elsewhere\":[", elsewhere);
+  if (!*hint) return;
+  fputs(",\"hint\":", stdout);
+  write_string(hint);
+}
+
 static void json_end() {
   close_attributes();
   fputs("}\n", stdout);
@@ -148,5 +157,6 @@ static void json_near(const char* names) {
   write_list(",\"near\":[", names);
 }
 
-const line_writer json_lines = {json_description, json_library, json_version, json_attribute,      json_check,
-                                json_end,         json_source,  json_driver,  json_source_library, json_near};
+const line_writer json_lines = {json_description, json_library, json_version,        json_attribute,
+                                json_check,       json_advice,  json_end,            json_source,
+                                json_driver,      json_source_library, json_near};

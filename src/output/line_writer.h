@@ -21,6 +21,10 @@ struct line_writer {
   // found nowhere (lists of entries, each ending in a NUL, the list in an
   // empty one).
   void (*check)(const char* word, const char* file, const char* road, const char* searched);
+  // What only JSON Lines write before the check: the versions a file has of
+  // a missing one's family and files of a name found nowhere (lists), and a
+  // hint (text); each where not empty.
+  void (*advice)(const char* have, const char* elsewhere, const char* hint);
   // Ends the driver's line.
   void (*end)();
   // A data source's line: its name and scope ("user", "system"), then the

@@ -42,6 +42,8 @@ static void tab_check(const char* word, const char*, const char*, const char*) {
   fputs(word, stdout);
 }
 
+static void tab_advice(const char*, const char*, const char*) {}
+
 static void tab_end() { fputc('\n', stdout); }
 
 static void tab_source(const char* name, const char*) { fputs(name, stdout); }
@@ -53,5 +55,5 @@ static void tab_driver(const char* name) {
 
 static void tab_nothing(const char*) {}
 
-const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_attribute, tab_check,
+const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_attribute, tab_check, tab_advice,
                                tab_end,         tab_source,  tab_driver,  tab_nothing,   tab_nothing};

@@ -257,6 +257,16 @@ size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
 
 void platform_close_driver_key(driver_key) {}
 
+bool platform_driver_setting(const char* description, const char* listed_settings, const char* entry, char* buf,
+                             size_t cap) {
+  char value[ini_read_capacity];
+  const bool listed = driver_manager_lists_settings && listed_settings && listed_settings[0];
+  const bool found = listed ? find_listed_entry(listed_settings, entry, value)
+                            : description && read_entry(description, entry, value);
+  snprintf(buf, cap, "%s", found ? value : "");
+  return found;
+}
+
 size_t platform_version_size(const char*) { return 0; }
 
 bool platform_read_version(const char*, size_t, void*) { return false; }

@@ -66,6 +66,18 @@ size_t platform_read_driver_value(driver_key key, char* buf, size_t cap) {
 
 void platform_close_driver_key(driver_key key) { RegCloseKey(static_cast<HKEY>(key)); }
 
+bool platform_driver_setting(const char* description, const char*, const char* entry, char* buf, size_t cap) {
+  driver_key key;
+  buf[0] = '\0';
+  if (!platform_open_driver_key(description, nullptr, &key)) return false;
+  DWORD type = REG_NONE, size = static_cast<DWORD>(cap - 1);
+  const LONG result = RegQueryValueExA(static_cast<HKEY>(key), entry, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  RegCloseKey(static_cast<HKEY>(key));
+  const bool found = result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
+  buf[found && size < cap ? size : 0] = '\0';
+  return found;
+}
+
 size_t platform_version_size(const char* path) {
   DWORD ignored = 0;
   return GetFileVersionInfoSizeA(path, &ignored);

@@ -34,6 +34,12 @@ size_t platform_read_driver_value(driver_key key, char* buf, size_t cap);
 
 void platform_close_driver_key(driver_key key);
 
+// Another entry of a driver's installer settings (description and
+// listed_settings as platform_open_driver_key takes them) into buf (cap
+// bytes, cut to fit); false, buf empty, where there is none.
+bool platform_driver_setting(const char* description, const char* listed_settings, const char* entry, char* buf,
+                             size_t cap);
+
 // Size of the file's version resource; 0 when it has none or cannot be read.
 size_t platform_version_size(const char* path);
 
