@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "driver_file.h"
-#include "source_list.h"
 #include "platform/platform.h"
+#include "source_list.h"
 #include "version.h"
 
 void print_banner() {

@@ -62,12 +62,14 @@ static void note_setup_hint(const char* description, const char* listed_settings
   const bool same = platform_driver_setting(description, listed_settings, "Setup", setup, sizeof setup) &&
                     strcmp(strrchr(setup, '/') ? strrchr(setup, '/') + 1 : setup, name) == 0;
   char lower[256] = "";
-  for (size_t i = 0; name[i] && i + 1 < sizeof lower; ++i) lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i]))), lower[i + 1] = '\0';
+  for (size_t i = 0; name[i] && i + 1 < sizeof lower; ++i)
+    lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i]))), lower[i + 1] = '\0';
   const char* dot = strchr(name, '.');
   const bool capital_s = dot && dot - name >= 2 && dot[-1] == 'S' && islower(static_cast<unsigned char>(dot[-2]));
   if (same)
-    snprintf(verdict->hint, sizeof verdict->hint,
-             "Driver names the same file as Setup, the driver's setup library: point Driver at the driver's own library");
+    snprintf(
+        verdict->hint, sizeof verdict->hint,
+        "Driver names the same file as Setup, the driver's setup library: point Driver at the driver's own library");
   else if (strstr(lower, "setup") || capital_s)
     snprintf(verdict->hint, sizeof verdict->hint,
              "the name looks like a driver's setup library: point Driver at the driver's own library");

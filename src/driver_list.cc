@@ -32,8 +32,8 @@ static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR*
 }
 
 // Counts the drivers listed, and notes a library check that was not "ok".
-static int write_driver_lines(const list_options& options, loader_state& run, int* listed_drivers,
-                              size_t* listed_bytes, bool* names_cut, bool* library_problems) {
+static int write_driver_lines(const list_options& options, loader_state& run, int* listed_drivers, size_t* listed_bytes,
+                              bool* names_cut, bool* library_problems) {
   const line_writer& out = options.json_lines ? json_lines : tab_lines;
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
@@ -74,7 +74,7 @@ static int write_driver_lines(const list_options& options, loader_state& run, in
       char word[word_capacity];
       write_word(verdict, word, sizeof word);
       out.advice(verdict.have, verdict.elsewhere, verdict.hint);
-  out.check(word, verdict.file, verdict.road, verdict.searched);
+      out.check(word, verdict.file, verdict.road, verdict.searched);
       if (verdict.kind != verdict_ok) *library_problems = true;
     }
     out.end();

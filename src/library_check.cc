@@ -28,16 +28,21 @@ static void note_elsewhere(const char* value, library_verdict* verdict) {
   const struct {
     size_t kept;
     const char* sub;
-  } places[] = {{strlen(absolute), ""}, {strlen(absolute), "/lib"}, {strlen(absolute), "/lib64"},
-                {parent, "/lib"},       {parent, "/lib64"}};
+  } places[] = {{strlen(absolute), ""},
+                {strlen(absolute), "/lib"},
+                {strlen(absolute), "/lib64"},
+                {parent, "/lib"},
+                {parent, "/lib64"}};
   for (const auto& place : places) {
     char candidate[4096];
     snprintf(candidate, sizeof candidate, "%.*s%s", static_cast<int>(place.kept), absolute, place.sub);
     bool searched = false;
-    for (const char* at = verdict->searched; *at && !searched; at += strlen(at) + 1) searched = strcmp(at, candidate) == 0;
+    for (const char* at = verdict->searched; *at && !searched; at += strlen(at) + 1)
+      searched = strcmp(at, candidate) == 0;
     const size_t used = strlen(candidate);
     snprintf(candidate + used, sizeof candidate - used, "/%s", name);
-    if (!searched && platform_file_readable(candidate)) add_place(verdict->elsewhere, sizeof verdict->elsewhere, candidate);
+    if (!searched && platform_file_readable(candidate))
+      add_place(verdict->elsewhere, sizeof verdict->elsewhere, candidate);
   }
 }
 

@@ -43,7 +43,8 @@ enum { name_capacity = 256 };
 void folded(const char* name, char* out) {
   size_t used = 0;
   for (; *name && used + 1 < name_capacity; ++name)
-    if (!isspace(static_cast<unsigned char>(*name))) out[used++] = static_cast<char>(tolower(static_cast<unsigned char>(*name)));
+    if (!isspace(static_cast<unsigned char>(*name)))
+      out[used++] = static_cast<char>(tolower(static_cast<unsigned char>(*name)));
   out[used] = '\0';
 }
 

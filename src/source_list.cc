@@ -87,7 +87,8 @@ int source_listing(const list_options& options) {
     for (;; direction = SQL_FETCH_NEXT) {
       SQLCHAR name[256], driver[256];
       SQLSMALLINT name_length = 0, driver_length = 0;
-      const SQLRETURN result = SQLDataSources(env_handle, direction, name, 255, &name_length, driver, 255, &driver_length);
+      const SQLRETURN result =
+          SQLDataSources(env_handle, direction, name, 255, &name_length, driver, 255, &driver_length);
       if (static_cast<int16_t>(result) == SQL_NO_DATA) break;
       if (!odbc_ok(result)) {
         fputs("ERROR: could not list data sources", stderr);

@@ -10,9 +10,9 @@
 
 #include "capture.h"
 #include "check_cases.h"
+#include "driver_file.h"
 #include "fakes.h"
 #include "images.h"
-#include "driver_file.h"
 #include "loader/ld_cache.h"
 
 namespace {
@@ -128,11 +128,12 @@ TEST(CheckLibrary, AdvisesWhereTheFixLies) {
   };
   for (const auto& c : cases) {
     reset_fakes();
-    fake_os.files = {{"/r/old.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libv.so"}, {verneed, "libv.so V_2"}})},
-                     {"/e/libv.so", elf_header(own_class, 1, 3, own_machine, {{verdef, "libv.so V_1.10 X_3 V_1 V_1.9"}})},
-                     {"/opt/v/lib/drv.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libcore.so"}})},
-                     {"/opt/v/lib/libcore.so", own},
-                     {"/opt/v/lib64/gone.so", own}};
+    fake_os.files = {
+        {"/r/old.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libv.so"}, {verneed, "libv.so V_2"}})},
+        {"/e/libv.so", elf_header(own_class, 1, 3, own_machine, {{verdef, "libv.so V_1.10 X_3 V_1 V_1.9"}})},
+        {"/opt/v/lib/drv.so", elf_header(own_class, 1, 3, own_machine, {{needed, "libcore.so"}})},
+        {"/opt/v/lib/libcore.so", own},
+        {"/opt/v/lib64/gone.so", own}};
     fake_os.facts.default_folders = "/e";
     fake_os.settings["D/Setup"] = "/opt/x/same.so";
     fake_driver_key("D", c.value);

@@ -27,8 +27,11 @@ TEST(ListSources, UserSourcesFirstEachWithItsWord) {
   reset_fakes();
   fake_os.files["/ok.so"] = own;
   fake_dm.drivers = {{"SQLite3", "", 0, SQL_SUCCESS}, {"Postgres", "", 0, SQL_SUCCESS}};
-  fake_dm.sources = {{"sys", "SQLite3", false}, {"mine", "SQLite3", true}, {"typo", "SQLite 3", false},
-                     {"none", "", false},       {"wow", "Old", false}};
+  fake_dm.sources = {{"sys", "SQLite3", false},
+                     {"mine", "SQLite3", true},
+                     {"typo", "SQLite 3", false},
+                     {"none", "", false},
+                     {"wow", "Old", false}};
   fake_os.resolutions = {{"sys", resolved(source_library_found, "SQLite3", "/ok.so")},
                          {"mine", resolved(source_library_found, "SQLite3", "/ok.so")},
                          {"typo", resolved(source_driver_unknown, "sqlite 3")},
@@ -44,9 +47,10 @@ TEST(ListSources, UserSourcesFirstEachWithItsWord) {
   options.json_lines = true;
   fake_dm.directions.clear();  // the fake lists the drivers again
   const std::string json =
-            "{\"dsn\":\"mine\",\"scope\":\"user\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\",\"file\":\"/ok.so\","
-            "\"check\":\"ok\"}\n{\"dsn\":\"sys\",\"scope\":\"system\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\","
-            "\"file\":\"/ok.so\",\"check\":\"ok\"}\n{\"dsn\":\"typo\",\"scope\":\"system\",\"driver\":\"SQLite 3\",\"near\":[\"SQLite3\"],";
+      "{\"dsn\":\"mine\",\"scope\":\"user\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\",\"file\":\"/ok.so\","
+      "\"check\":\"ok\"}\n{\"dsn\":\"sys\",\"scope\":\"system\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\","
+      "\"file\":\"/ok.so\",\"check\":\"ok\"}\n{\"dsn\":\"typo\",\"scope\":\"system\",\"driver\":\"SQLite "
+      "3\",\"near\":[\"SQLite3\"],";
   EXPECT_EQ(capture([&] { list_sources(options); }).out.substr(0, json.size()), json);
   options = {};
   options.data_sources = options.show_attributes = true;
@@ -63,9 +67,15 @@ TEST(NearNames, CaseBlanksAndUpToTwoLetters) {
     const char* name;
     std::string near;
   } cases[] = {
-      {"sqlite3", "SQLite3\0"s},       {"SQLite 3", "SQLite3\0"s},    {"SQLite", "SQLite3\0"s},
-      {"SQLit", "SQLite3\0"s},         {"SQLi", ""},                  {"PostgreSQLUnicod", "PostgreSQL Unicode\0"s},
-      {"MySQL1", "MySQL\0"s},          {"SQL Servr", "SQL Server\0"s}, {"Oracle", ""},
+      {"sqlite3", "SQLite3\0"s},
+      {"SQLite 3", "SQLite3\0"s},
+      {"SQLite", "SQLite3\0"s},
+      {"SQLit", "SQLite3\0"s},
+      {"SQLi", ""},
+      {"PostgreSQLUnicod", "PostgreSQL Unicode\0"s},
+      {"MySQL1", "MySQL\0"s},
+      {"SQL Servr", "SQL Server\0"s},
+      {"Oracle", ""},
       {"MSQL", "MySQL\0"s},
   };
   for (const auto& c : cases) {
@@ -86,13 +96,16 @@ TEST(SourceBitness, AsWindowsKeepsThem) {
   } cases[] = {
       {"a user source, its driver here", {true, false, false, true, true, false}, library_here},
       {"a system source of this view", {false, true, false, true, true, true}, library_here},
-      {"a user source whose driver is the other bitness's (HKCU shared)", {true, false, false, true, false, true},
+      {"a user source whose driver is the other bitness's (HKCU shared)",
+       {true, false, false, true, false, true},
        driver_other_side},
-      {"a system source of the other view alone (HKLM redirected)", {false, false, true, true, true, true},
+      {"a system source of the other view alone (HKLM redirected)",
+       {false, false, true, true, true, true},
        source_other_side},
       {"nowhere", {false, false, false, false, false, false}, no_library},
       {"no Driver value", {true, false, false, false, true, false}, no_library},
-      {"a driver registered nowhere: the Driver value is loaded", {true, false, false, true, false, false},
+      {"a driver registered nowhere: the Driver value is loaded",
+       {true, false, false, true, false, false},
        library_here},
   };
   for (const auto& c : cases) EXPECT_EQ(find_by_bitness(c.facts), c.finding) << c.name;

@@ -173,7 +173,8 @@ bool bind_entry(loader_state& state, uint32_t entry, const int32_t* needs, bool 
   int last_object = -1;
   for (uint32_t r = 0; r < t.reference_count; ++r) {
     const elf_reference& reference = t.references[r];
-    if (reference.unknown_type) return blame_entry(state, static_cast<int>(entry), verdict_not_a_library, verdict), false;
+    if (reference.unknown_type)
+      return blame_entry(state, static_cast<int>(entry), verdict_not_a_library, verdict), false;
     wanted w = wanted_for(state, t, reference, &last_file, &last_object);
     const bool weak = symbol_binding(t.symbols[reference.symbol].info) == stb_weak;
     // A weak reference binds whatever it finds, unless its version's file

@@ -135,4 +135,3 @@ needed_name glibc_read_needed(loader_state& state, int entry, char* name, size_t
   copy_text(name, expanded_name, cap);
   return name_kept;
 }
-

@@ -84,10 +84,10 @@ bool check_versions(loader_state& state, library_verdict* verdict) {
       state.road_end = static_cast<int>(at);
       if (found == version_unreadable) set_verdict(verdict, verdict_not_a_library, name_at(state, need.file));
       else set_verdict(verdict, verdict_missing_version, name_at(state, need.file), name_at(state, need.name));
-      if (found == version_undefined) note_defined_versions(state, object_at(state, target), name_at(state, need.name), verdict);
+      if (found == version_undefined)
+        note_defined_versions(state, object_at(state, target), name_at(state, need.name), verdict);
       return false;
     }
   }
   return true;
 }
-

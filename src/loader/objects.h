@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "loader/binary_file.h"
-#include "loader/verdict.h"
 #include "loader/symbols.h"
+#include "loader/verdict.h"
 
 enum object_state {
   object_loadable,

@@ -29,9 +29,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "glibc_subfolders.h"
 #include "platform/driver_manager.h"
 #include "platform/odbc.h"
-#include "glibc_subfolders.h"
 #include "platform/platform.h"
 #include "utf8.h"
 
@@ -261,8 +261,8 @@ bool platform_driver_setting(const char* description, const char* listed_setting
                              size_t cap) {
   char value[ini_read_capacity];
   const bool listed = driver_manager_lists_settings && listed_settings && listed_settings[0];
-  const bool found = listed ? find_listed_entry(listed_settings, entry, value)
-                            : description && read_entry(description, entry, value);
+  const bool found =
+      listed ? find_listed_entry(listed_settings, entry, value) : description && read_entry(description, entry, value);
   snprintf(buf, cap, "%s", found ? value : "");
   return found;
 }

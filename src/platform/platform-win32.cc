@@ -71,7 +71,8 @@ bool platform_driver_setting(const char* description, const char*, const char* e
   buf[0] = '\0';
   if (!platform_open_driver_key(description, nullptr, &key)) return false;
   DWORD type = REG_NONE, size = static_cast<DWORD>(cap - 1);
-  const LONG result = RegQueryValueExA(static_cast<HKEY>(key), entry, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  const LONG result =
+      RegQueryValueExA(static_cast<HKEY>(key), entry, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
   RegCloseKey(static_cast<HKEY>(key));
   const bool found = result == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
   buf[found && size < cap ? size : 0] = '\0';
