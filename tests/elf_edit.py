@@ -12,6 +12,7 @@ Usage: elf_edit.py IN OUT EDIT...
   rela N TYPE          the type of the Nth entry of DT_RELA (-1: the last)
   weak-rename OLD NEW  the version requirement OLD made weak and renamed NEW
                        (of the same length)
+  symbol NAME FIELD V  the dynamic symbol NAME's shndx, value or info
 """
 import struct
 import sys
@@ -81,6 +82,14 @@ def main(source, target, edit, *args):
         struct.pack_into("<H", data, aux + 4, 2)
         name = strings + struct.unpack_from("<I", data, aux + 8)[0]
         data[name:name + len(args[1])] = args[1].encode()
+    elif edit == "symbol":
+        values = {tag: value for _, tag, value in dynamic_entries(data)}
+        symbols, strings = address_to_offset(data, values[6]), address_to_offset(data, values[5])
+        at = symbols
+        while data[strings + struct.unpack_from("<I", data, at)[0]:].split(b"\0")[0] != args[0].encode():
+            at += 24
+        offset, form = {"info": (4, "<B"), "shndx": (6, "<H"), "value": (8, "<Q")}[args[1]]
+        struct.pack_into(form, data, at + offset, int(args[2], 0))
     open(target, "wb").write(data)
 
 

@@ -244,6 +244,8 @@ int platform_count_installed_drivers(int, size_t, bool) { return fake_os.install
 void platform_driver_entry_points(const char*, driver_entry_points* points) {
   memcpy(points->names, fake_os.entry_points.c_str(), fake_os.entry_points.size() + 1);
   points->names[fake_os.entry_points.size() + 1] = '\0';
+  // A list: each name and the closing empty one.
+  fake_os.own_library.resize(strlen(fake_os.own_library.c_str()) + 2, '\0');
   points->own_library = fake_os.own_library.c_str();
 }
 

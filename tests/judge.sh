@@ -200,6 +200,17 @@ build -shared -o "$lib/bind/weak.so" weak.c entry.c
 # dropped, before _LTX_.
 sed 's/short SQLAllocHandle/short libltx_so_LTX_SQLAllocHandle/' entry.c >ltx.c
 build -shared -o "$lib/bind/libltx.so.1" ltx.c
+# Symbols only this program's C++ runtime, or the installer library, define:
+# no program linked with the Driver Manager alone has them.
+echo 'extern char _ZSt4cout[]; char* judge_cout(void) { return _ZSt4cout; }' >cout.c
+build -shared -o "$lib/bind/cout.so" cout.c entry.c
+echo 'int SQLGetPrivateProfileString(const char*, const char*, const char*, char*, int, const char*); int judge_ini(void) { char b[8]; return SQLGetPrivateProfileString("a", "b", "", b, 8, "odbc.ini"); }' >ini.c
+build -shared -o "$lib/bind/ini.so" ini.c entry.c
+# The entry point as dlsym finds it: absolute of value 0 (NULL), undefined
+# with a value (a function all the same).
+python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/abs.so" symbol SQLAllocHandle shndx 0xfff1
+python3 "$edit_elf" "$lib/bind/abs.so" "$lib/bind/abs0.so" symbol SQLAllocHandle value 0
+python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/undef.so" symbol SQLAllocHandle shndx 0
 # Libraries that load but hold no driver: a setup library, and one whose
 # only SQLAllocHandle is the Driver Manager's own.
 echo 'int ConfigDSN(void* w, unsigned short r, const char* d, const char* a) { (void)w; (void)r; (void)d; (void)a; return 1; }' >setup.c
@@ -233,6 +244,10 @@ a call only the Driver Manager's library answers||$lib/bind/manager.so|ok|ok
 a weak reference nothing defines||$lib/bind/weak.so|ok|ok
 a driver by libltdl's names||$lib/bind/libltx.so.1|ok|not-a-driver
 a setup library||$lib/bind/setup.so|not-a-driver|not-a-driver
+a symbol only this program's C++ runtime defines||$lib/bind/cout.so|undefined-symbol:_ZSt4cout|undefined-symbol:_ZSt4cout
+a call only the installer library answers||$lib/bind/ini.so|undefined-symbol:SQLGetPrivateProfileString|undefined-symbol:SQLGetPrivateProfileString
+the entry point absolute, of value 0||$lib/bind/abs0.so|not-a-driver|not-a-driver
+the entry point undefined with a value||$lib/bind/undef.so|ok|ok
 the Driver Manager's own SQLAllocHandle||$lib/bind/managers.so|not-a-driver|-
 position-independent program||$lib/pie|not-a-library|not-a-library
 static position-independent program||$lib/static-pie|not-a-library|not-a-library

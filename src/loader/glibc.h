@@ -48,8 +48,9 @@ struct wanted {
 // glibc's assertion ending the process, tables the model did not read.
 enum lookup_end { lookup_on, lookup_found, lookup_process_ends, lookup_tables_unread };
 
-// glibc's lookup in one object (do_lookup_x, check_match).
-lookup_end look_in(loader_state& state, int index, const wanted& w);
+// glibc's lookup in one object (do_lookup_x, check_match); chosen, where
+// given, receives the index of the symbol found.
+lookup_end look_in(loader_state& state, int index, const wanted& w, uint32_t* chosen = nullptr);
 
 // Reads the objects of this process, in the order its loader loaded them:
 // the first part of every lookup's scope.

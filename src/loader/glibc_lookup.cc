@@ -72,8 +72,8 @@ void check_match(const loader_state& state, const elf_symbols& t, const wanted& 
 void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
   const unsigned bits = sizeof(void*) * 8;
   const uint64_t word = t.bloom[(w.gnu / bits) & (t.bloom_words - 1)];
-  // The shift as the processor takes it (glibc's hash is a word wide).
-  const uint64_t second = uint64_t{w.gnu} >> (t.bloom_shift & (bits - 1));
+  // glibc shifts the 32-bit hash, which the processor takes modulo 32.
+  const uint32_t second = w.gnu >> (t.bloom_shift & 31);
   if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return;
   const uint32_t bucket = t.buckets[w.gnu % t.bucket_count];
   for (uint32_t at = bucket; bucket != 0 && !m->matched; ++at) {
@@ -93,7 +93,7 @@ void walk_sysv_chain(const loader_state& state, const elf_symbols& t, const want
 
 }  // namespace
 
-lookup_end look_in(loader_state& state, int index, const wanted& w) {
+lookup_end look_in(loader_state& state, int index, const wanted& w, uint32_t* chosen) {
   const loaded_object& object = object_at(state, index);
   if (object.symbols_unread) return lookup_tables_unread;
   if (object.symbols < 0) return lookup_on;
@@ -109,6 +109,7 @@ lookup_end look_in(loader_state& state, int index, const wanted& w) {
   if (!m.matched && m.versions_seen == 1) m.chosen = m.versioned, m.matched = true;
   if (!m.matched) return lookup_on;
   const elf_symbol& symbol = t.symbols[m.chosen];
+  if (chosen) *chosen = m.chosen;
   // Hidden and internal symbols, and local ones, are not the lookup's.
   const unsigned visibility = symbol_visibility(symbol.other);
   if (visibility == stv_hidden || visibility == stv_internal) return lookup_on;
@@ -142,12 +143,21 @@ lookup_end look_up(loader_state& state, const wanted& w, int* where) {
 }
 
 // dlsym, or libltdl's lookup for unixODBC: the first definition in the
-// library and then what it needs, unless that is the Driver Manager's own,
-// which it takes for none.
+// library and then what it needs, undefined symbols with a value taken as
+// dlsym takes them. It is no function where it is a Driver Manager's own,
+// an absolute symbol (dlsym gives its value unrelocated, NULL for 0) or
+// thread-local data.
 bool gives_entry_point(loader_state& state, const char* name, const char* own_library) {
-  const wanted w{name, gnu_hash_of(name), nullptr, 0, nullptr, -1, false, true, true};
-  const int own = own_library && *own_library ? loaded_object_named(state, own_library) : -1;
-  for (uint32_t i = 0; i < state.load_count; ++i)
-    if (look_in(state, state.load[i].object, w) == lookup_found) return state.load[i].object != own;
+  const wanted w{name, gnu_hash_of(name), nullptr, 0, nullptr, -1, false, false, true};
+  for (uint32_t i = 0; i < state.load_count; ++i) {
+    const int index = state.load[i].object;
+    uint32_t chosen = 0;
+    if (look_in(state, index, w, &chosen) != lookup_found) continue;
+    const elf_symbol& symbol = state.objects.symbols[object_at(state, index).symbols].elf.symbols[chosen];
+    if (symbol.section == shn_abs || symbol_type(symbol.info) == stt_tls) return false;
+    for (const char* own = own_library; own && *own; own += strlen(own) + 1)
+      if (loaded_object_named(state, own) == index) return false;
+    return true;
+  }
   return false;
 }

@@ -41,7 +41,7 @@ void driver_manager_library_lookup(const char* value, library_lookup* lookup) {
 void driver_manager_entry_points(const char*, driver_entry_points* points) {
   static const char names[] = "SQLAllocHandle\0SQLAllocEnv\0";
   memcpy(points->names, names, sizeof names);
-  points->own_library = "";
+  points->own_library = "libiodbc.so.2\0libodbc.so.2\0";
 }
 
 // It lists, of each file, the [ODBC Drivers] entries named in its first

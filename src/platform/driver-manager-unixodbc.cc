@@ -86,7 +86,7 @@ void driver_manager_entry_points(const char* library, driver_entry_points* point
       used += static_cast<size_t>(written) + 1;
   }
   points->names[used] = '\0';
-  points->own_library = "libodbc.so.2";
+  points->own_library = "libodbc.so.2\0libiodbc.so.2\0";
 }
 
 // It lists every section but its own [ODBC], yet only while the names,

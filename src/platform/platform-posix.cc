@@ -424,51 +424,105 @@ static const char* loader_subfolders(const char* platform) {
 #endif
 
 #ifdef __linux__
-// The SONAME of an object loaded in this process, read from its dynamic
-// section in memory; empty where it has none.
-static const char* soname_in_memory(const dl_phdr_info* info) {
+// An object loaded in this process, read from its dynamic section in
+// memory: its path, its SONAME ("" where it has none) and its DT_NEEDED.
+struct memory_object {
+  const char* path;
+  const char* soname;
+  const ElfW(Dyn) * dynamic;
+  const char* strings;
+  bool in_scope;
+};
+
+// The objects of this process in its loader's order, the program first.
+struct process_scan {
+  enum { most = 512 };
+  memory_object objects[most];
+  int count;
+};
+
+static void read_dynamic_in_memory(const dl_phdr_info* info, memory_object* object) {
+  object->soname = "";
   for (int i = 0; i < info->dlpi_phnum; ++i) {
     if (info->dlpi_phdr[i].p_type != PT_DYNAMIC) continue;
-    const ElfW(Dyn)* dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+    object->dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
     ElfW(Addr) strings = 0, soname_at = 0;
     bool has_soname = false;
-    for (; dynamic->d_tag != DT_NULL; ++dynamic) {
-      if (dynamic->d_tag == DT_STRTAB) strings = dynamic->d_un.d_ptr;
-      if (dynamic->d_tag == DT_SONAME) soname_at = dynamic->d_un.d_val, has_soname = true;
+    for (const ElfW(Dyn)* entry = object->dynamic; entry->d_tag != DT_NULL; ++entry) {
+      if (entry->d_tag == DT_STRTAB) strings = entry->d_un.d_ptr;
+      if (entry->d_tag == DT_SONAME) soname_at = entry->d_un.d_val, has_soname = true;
     }
     // The loader relocates the table's address where it may write the
     // dynamic section, and leaves it as in the file elsewhere.
     if (strings && strings < info->dlpi_addr) strings += info->dlpi_addr;
-    if (strings && has_soname) return reinterpret_cast<const char*>(strings + soname_at);
+    object->strings = reinterpret_cast<const char*>(strings);
+    if (strings && has_soname) object->soname = object->strings + soname_at;
   }
-  return "";
 }
 
-// The objects loaded so far, each its path and SONAME, NUL-separated.
-struct loaded_list {
-  char* text;
-  size_t used, size;
-};
-
-static int add_loaded_object(dl_phdr_info* info, size_t, void* data) {
-  loaded_list* list = static_cast<loaded_list*>(data);
-  const char* name = info->dlpi_name;
-  // The program itself has no path.
-  if (!name || name[0] != '/') return 0;
-  const char* soname = soname_in_memory(info);
-  const size_t name_length = strlen(name), soname_length = strlen(soname);
-  if (list->used + name_length + soname_length + 3 > list->size) {
-    const size_t larger = (list->used + name_length + soname_length + 3) * 2;
-    char* grown = static_cast<char*>(realloc(list->text, larger));
-    if (!grown) return 1;
-    list->text = grown, list->size = larger;
-  }
-  memcpy(list->text + list->used, name, name_length + 1);
-  list->used += name_length + 1;
-  memcpy(list->text + list->used, soname, soname_length + 1);
-  list->used += soname_length + 1;
-  list->text[list->used] = '\0';
+static int scan_object(dl_phdr_info* info, size_t, void* data) {
+  process_scan* scan = static_cast<process_scan*>(data);
+  if (scan->count >= process_scan::most) return 1;
+  memory_object& object = scan->objects[scan->count++];
+  object = memory_object{info->dlpi_name ? info->dlpi_name : "", "", nullptr, nullptr, false};
+  read_dynamic_in_memory(info, &object);
   return 0;
+}
+
+// Whether an object answers to a name it was needed by.
+static bool answers_to(const memory_object& object, const char* name) {
+  const char* base = strrchr(object.path, '/');
+  return strcmp(object.soname, name) == 0 || strcmp(object.path, name) == 0 || (base && strcmp(base + 1, name) == 0);
+}
+
+// Marks what an application linked with the Driver Manager holds, whatever
+// this program was built with: the Driver Manager's library and all it
+// needs, and the C library and loader every program has. Not this
+// program's own C++ runtime, nor a sanitizer's.
+static void mark_driver_manager_scope(process_scan* scan, const char* manager) {
+  for (int i = 0; i < scan->count; ++i) {
+    memory_object& object = scan->objects[i];
+    object.in_scope = strcmp(object.path, manager) == 0 || strncmp(object.soname, "libc.so", 7) == 0 ||
+                      strncmp(object.soname, "ld-linux", 8) == 0;
+  }
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (int i = 0; i < scan->count; ++i) {
+      const memory_object& object = scan->objects[i];
+      if (!object.in_scope || !object.dynamic || !object.strings) continue;
+      for (const ElfW(Dyn)* entry = object.dynamic; entry->d_tag != DT_NULL; ++entry) {
+        if (entry->d_tag != DT_NEEDED) continue;
+        for (int k = 0; k < scan->count; ++k)
+          if (!scan->objects[k].in_scope && answers_to(scan->objects[k], object.strings + entry->d_un.d_val))
+            scan->objects[k].in_scope = grew = true;
+      }
+    }
+  }
+}
+
+// The objects of the scope, each its path and SONAME, NUL-separated, in a
+// block that lives for the run.
+static const char* process_scope() {
+  process_scan* scan = static_cast<process_scan*>(calloc(1, sizeof(process_scan)));
+  if (!scan) return nullptr;
+  dl_iterate_phdr(scan_object, scan);
+  Dl_info info;
+  void* symbol = dlsym(RTLD_DEFAULT, "SQLDrivers");
+  mark_driver_manager_scope(scan, symbol && dladdr(symbol, &info) && info.dli_fname ? info.dli_fname : "");
+  size_t size = 1;
+  for (int i = 0; i < scan->count; ++i) size += strlen(scan->objects[i].path) + strlen(scan->objects[i].soname) + 2;
+  char* text = static_cast<char*>(malloc(size));
+  size_t used = 0;
+  for (int i = 0; text && i < scan->count; ++i) {
+    const memory_object& object = scan->objects[i];
+    // The program itself has no path.
+    if (!object.in_scope || object.path[0] != '/') continue;
+    used += static_cast<size_t>(snprintf(text + used, size - used, "%s", object.path)) + 1;
+    used += static_cast<size_t>(snprintf(text + used, size - used, "%s", object.soname)) + 1;
+  }
+  if (text) text[used] = '\0';
+  free(scan);
+  return text;
 }
 #endif
 
@@ -506,9 +560,7 @@ static void fill_glibc_facts(loader_facts* facts) {
 #ifdef __linux__
   facts->platform_token = glibc_platform(reinterpret_cast<const char*>(getauxval(AT_PLATFORM)));
   facts->subfolders = loader_subfolders(facts->platform_token);
-  loaded_list loaded{};
-  dl_iterate_phdr(add_loaded_object, &loaded);
-  facts->loaded = loaded.text;
+  facts->loaded = process_scope();
 #endif
 }
 

@@ -75,9 +75,10 @@ struct loader_facts {
   // before the folder itself, each ending in '/', NUL-separated and closed
   // by an empty one; its cache file and the flags of the cache entries it
   // accepts (0: none more); what $LIB and $PLATFORM expand to; the objects
-  // this process has loaded: each its path and its SONAME (empty when it
-  // has none, or when it is not known), NUL-separated, closed by an empty
-  // path.
+  // of any program linked with the Driver Manager, in the order this
+  // process loaded them (its library and what that needs, the C library and
+  // the loader): each its path and its SONAME (empty when it has none, or
+  // when it is not known), NUL-separated, closed by an empty path.
   const char* library_path;
   const char* default_folders;
   const char* subfolders;
@@ -125,8 +126,9 @@ void platform_close_file(const platform_file& file);
 
 // What the Driver Manager looks up in a driver's library before it can use
 // it: any one of names will do (NUL-separated, closed by an empty one;
-// none: it looks up nothing the tool models), and a definition in its own
-// library (own_library, a SONAME; empty: none) does not count.
+// none: it looks up nothing the tool models), and a definition in a Driver
+// Manager's library (own_library: SONAMEs, NUL-separated, closed by an
+// empty one) does not count: neither is a driver for the other.
 struct driver_entry_points {
   char names[1024];
   const char* own_library;

@@ -174,6 +174,40 @@ TEST(GlibcLookup, TrustsTheGnuTable) {
   }
 }
 
+TEST(GlibcLookup, ShiftsTheBloomHashAsA32BitValue) {
+  // A shift of 32 is one of 0 to glibc's 32-bit shift: f's one bit serves both.
+  loader_state state{};
+  tables k;
+  const int index = add_object(state, k, {{}}, v234, gnu_hash);
+  k.bloom[0] = uint64_t{1} << (gnu_hash_of("f") % (sizeof(void*) * 8));
+  state.objects.symbols[object_at(state, index).symbols].elf.bloom_shift = 32;
+  EXPECT_EQ(look_in(state, index, wanted_f({}, index)), lookup_found);
+  reset_loader_state(&state);
+}
+
+TEST(GlibcLookup, DlsymFindsAFunction) {
+  const struct {
+    const char* rule;
+    def entry;
+    bool function;
+  } cases[] = {
+      {"a function", {}, true},
+      {"SHN_ABS of value 0: NULL", {.section = shn_abs, .valued = false}, false},
+      {"SHN_ABS with a value: not relocated", {.section = shn_abs}, false},
+      {"thread-local data", {.type = stt_tls}, false},
+      {"undefined with a value, as dlsym takes it", {.section = shn_undef}, true},
+  };
+  for (const auto& c : cases) {
+    loader_state state{};
+    tables k;
+    const int index = add_object(state, k, {c.entry}, v234, gnu_hash);
+    ASSERT_TRUE(make_room(&state.load, 0, &state.load_size, 64));
+    state.load[state.load_count++] = {index, 0, 0, -1, false};
+    EXPECT_EQ(gives_entry_point(state, "f", ""), c.function) << c.rule;
+    reset_loader_state(&state);
+  }
+}
+
 TEST(GlibcLookup, FirstDefinitionInTheScope) {
   // Scope: the process's object 0, then the load's 1 and 2.
   const struct {
