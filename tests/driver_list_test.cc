@@ -197,7 +197,8 @@ TEST_F(ListDrivers, LibraryProblemsEndAWholeListingWith16) {
   };
   for (const auto& c : cases) {
     reset_fakes();
-    fake_os.files["/ok.so"] = program_arch() == arch_x64 ? elf_header(2, 1, 3, 62) : elf_header(1, 1, 3, 3);
+    fake_os.files["/ok.so"] = program_arch() == arch_x64 ? elf_header(elfclass64, elfdata2lsb, et_dyn, em_x86_64)
+                                                         : elf_header(elfclass32, elfdata2lsb, et_dyn, em_386);
     for (size_t i = 0; i < c.libraries.size(); ++i) {
       const std::string name = "D" + std::to_string(i);
       fake_dm.drivers.push_back({name, "", 0, SQL_SUCCESS});

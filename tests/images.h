@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "loader/formats.h"
 #include "loader/loader.h"
 
 // Writes a 16-bit value into bytes at a position, in either byte order.
@@ -17,8 +18,9 @@ void put16(std::string* bytes, size_t at, unsigned value, bool big_endian);
 // Writes a value of size bytes into bytes at a position, in either order.
 void put_word(std::string* bytes, size_t at, uint64_t value, size_t size, bool big_endian);
 
-// The smallest ELF image a loader maps, of a class (1: 32-bit, 2: 64-bit),
-// byte order (1: little, 2: big), type (3: a shared object) and machine:
+// The smallest ELF image a loader maps, of a class (elfclass32,
+// elfclass64), byte order (elfdata2lsb, elfdata2msb), type (et_dyn: a
+// shared object) and machine:
 // the header, a segment loading the whole file, and a dynamic section with
 // these entries: NEEDED, SONAME, RPATH and RUNPATH name strings; VERNEED
 // "FILE VERSION[/FLAGS] ..." and VERDEF "VERSION ..." their tables; "#N
@@ -53,7 +55,7 @@ std::string api_set_schema(unsigned version, const std::vector<api_set>& sets);
 // The image with one byte changed.
 std::string patched(std::string bytes, size_t at, char value);
 
-// A Mach-O header of a CPU and file type (6: a dynamic library).
+// A Mach-O header of a CPU and file type (mh_dylib: a dynamic library).
 std::string macho(uint32_t cpu, uint32_t type);
 
 // A universal file holding these slices, each whole, one after another.
@@ -76,11 +78,13 @@ std::string ld_cache(const std::vector<cache_entry>& entries, unsigned order = 2
 std::string old_ld_cache(const std::vector<cache_entry>& entries);
 
 // ELF shared objects of this program's own kind and of the other class,
-// the name of that other architecture, and PE characteristics.
-inline const int own_class = sizeof(void*) == 8 ? 2 : 1;
-inline const unsigned own_machine = program_arch() == arch_x64 ? 62 : 3;
-inline const std::string own = elf(own_class, 1, 3, own_machine);
-inline const std::string other = program_arch() == arch_x64 ? elf(1, 1, 3, 3) : elf(2, 1, 3, 62);
+// the name of that other architecture, and PE characteristics (flags_1:
+// DT_FLAGS_1 by the name tests knew it by).
+inline const int own_class = sizeof(void*) == 8 ? elfclass64 : elfclass32;
+inline const unsigned own_machine = program_arch() == arch_x64 ? em_x86_64 : em_386;
+inline const std::string own = elf(own_class, elfdata2lsb, et_dyn, own_machine);
+inline const std::string other = program_arch() == arch_x64 ? elf(elfclass32, elfdata2lsb, et_dyn, em_386)
+                                                            : elf(elfclass64, elfdata2lsb, et_dyn, em_x86_64);
 inline const char* const other_arch = program_arch() == arch_x64 ? "x86" : "x64";
-inline const unsigned dll = 0x2002, program = 0x0002;
-inline const uint64_t flags_1 = 0x6ffffffb;
+inline const unsigned dll = image_file_dll | image_file_executable_image, program = image_file_executable_image;
+inline const uint64_t flags_1 = dt_flags_1;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "loader/formats.h"
+
 namespace {
 
 // The schema's bytes, little-endian, and a check that a stretch lies in
@@ -147,14 +149,16 @@ api_set_answer look_up_api_set(const unsigned char* schema, size_t size, const c
 
 unsigned char* read_api_set_schema(const unsigned char* dll, size_t dll_size, size_t* size) {
   const schema_bytes file{dll, dll_size};
-  const uint32_t nt = file.at32(0x3C);
-  if (!file.holds(nt, 24) || memcmp(dll + nt, "PE\0\0", 4) != 0) return nullptr;
-  const unsigned sections = dll[nt + 6] | dll[nt + 7] << 8, optional = dll[nt + 20] | dll[nt + 21] << 8;
+  const uint32_t nt = file.at32(e_lfanew);
+  if (!file.holds(nt, nt_optional_header) || memcmp(dll + nt, "PE\0\0", 4) != 0) return nullptr;
+  const unsigned sections = dll[nt + nt_number_of_sections] | dll[nt + nt_number_of_sections + 1] << 8;
+  const unsigned optional = dll[nt + nt_size_of_optional_header] | dll[nt + nt_size_of_optional_header + 1] << 8;
   for (unsigned i = 0; i < sections; ++i) {
-    const uint64_t header = uint64_t{nt} + 24 + optional + i * 40;
-    if (!file.holds(header, 40)) return nullptr;
-    if (memcmp(dll + header, ".apiset", 8) != 0) continue;
-    const uint32_t length = file.at32(header + 16), at = file.at32(header + 20);
+    const uint64_t header = uint64_t{nt} + nt_optional_header + optional + i * image_sizeof_section_header;
+    if (!file.holds(header, image_sizeof_section_header)) return nullptr;
+    if (memcmp(dll + header + section_name, ".apiset", 8) != 0) continue;
+    const uint32_t length = file.at32(header + section_size_of_raw_data);
+    const uint32_t at = file.at32(header + section_pointer_to_raw_data);
     if (!file.holds(at, length)) return nullptr;
     unsigned char* bytes = static_cast<unsigned char*>(malloc(length + 1));
     if (bytes) memcpy(bytes, dll + at, length);

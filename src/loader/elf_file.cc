@@ -10,63 +10,39 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "loader/formats.h"
 #include "platform/platform.h"
 
 namespace {
 
-enum { class_32 = 1, class_64 = 2, little_endian = 1, big_endian = 2 };
-enum { osabi_sysv = 0, osabi_gnu = 3, type_exec = 2, type_dyn = 3 };
-enum { segment_load = 1, segment_dynamic = 2, segment_executable = 1 };
-enum : uint64_t {
-  tag_needed = 1,
-  tag_pltrelsz = 2,
-  tag_hash = 4,
-  tag_strtab = 5,
-  tag_symtab = 6,
-  tag_rela = 7,
-  tag_relasz = 8,
-  tag_relaent = 9,
-  tag_strsz = 10,
-  tag_syment = 11,
-  tag_soname = 14,
-  tag_rpath = 15,
-  tag_rel = 17,
-  tag_relsz = 18,
-  tag_relent = 19,
-  tag_pltrel = 20,
-  tag_jmprel = 23,
-  tag_runpath = 29,
-  tag_relr = 36,
-  tag_relrent = 37,
-  tag_gnu_hash = 0x6ffffef5,
-  tag_versym = 0x6ffffff0,
-  tag_relacount = 0x6ffffff9,
-  tag_relcount = 0x6ffffffa,
-  tag_flags_1 = 0x6ffffffb,
-  tag_verdef = 0x6ffffffc,
-  tag_verneed = 0x6ffffffe,
-};
-
-// The entries of the dynamic section that binding reads (glibc keeps the
-// last of each).
-struct dynamic_info {
-  uint64_t hash, gnu_hash, symbols, symbol_size, strings_size, versions;
-  uint64_t relocations, relocations_size, relocation_size, relative_count, plt, plt_size, plt_kind;
-  bool rela;
-};
-enum : uint64_t { flag_no_default_folders = 0x800, flag_no_open = 0x40, flag_pie = 0x08000000 };
 // Bounds on what a hostile file can make the reader hold; past them, a
 // file is not followed.
 enum : uint64_t { max_dynamic = 1 << 20, max_needed = 4096, max_versions = 4096 };
+enum : uint64_t { max_count = 1 << 22, max_strings = uint64_t{64} << 20 };
 enum : size_t { name_capacity = 4096, list_capacity = 65536 };
 
+// The dynamic section as glibc decodes it (elf_get_dynamic_info): the
+// last of each entry counts, every DT_NEEDED is kept. Read once, then
+// applied.
+struct dynamic_info {
+  // What binding reads.
+  uint64_t hash, gnu_hash, symbols, symbol_size, strings_size, versions;
+  uint64_t relocations, relocations_size, relocation_size, relative_count, plt, plt_size, plt_kind;
+  bool rela;
+  // What the file needs, where it looks, its flags.
+  uint64_t strings, soname, rpath, runpath, flags_1, requirements, definitions, relr_entry_size;
+  bool has_soname, has_rpath, has_runpath, has_relr;
+  size_t needed_count;
+  uint64_t needed[max_needed];
+};
+
 library_arch elf_arch(int elf_class, unsigned machine) {
-  const bool wide = elf_class == class_64;
+  const bool wide = elf_class == elfclass64;
   switch (machine) {
-    case 3: return wide ? arch_other : arch_x86;
-    case 62: return wide ? arch_x64 : arch_other;
-    case 183: return wide ? arch_arm64 : arch_other;
-    case 40: return wide ? arch_other : arch_arm;
+    case em_386: return wide ? arch_other : arch_x86;
+    case em_x86_64: return wide ? arch_x64 : arch_other;
+    case em_aarch64: return wide ? arch_arm64 : arch_other;
+    case em_arm: return wide ? arch_other : arch_arm;
   }
   return arch_other;
 }
@@ -74,10 +50,10 @@ library_arch elf_arch(int elf_class, unsigned machine) {
 // The machine this program's loader takes.
 unsigned own_machine() {
   switch (program_arch()) {
-    case arch_x86: return 3;
-    case arch_x64: return 62;
-    case arch_arm64: return 183;
-    case arch_arm: return 40;
+    case arch_x86: return em_386;
+    case arch_x64: return em_x86_64;
+    case arch_arm64: return em_aarch64;
+    case arch_arm: return em_arm;
     case arch_other: break;
   }
   return 0;
@@ -177,28 +153,30 @@ uint32_t folder_list_string(elf_image* elf, uint64_t index, folder_list_state* r
 bool read_requirements(elf_image* elf, uint64_t address, loaded_object* object) {
   object->first_need = elf->table->version_count;
   for (uint64_t entries = 0;; ++entries) {
-    unsigned char entry[16];
+    unsigned char entry[verneed_size];
     if (entries == max_versions) return !(elf->too_large = true);
-    if (!read_image(*elf, address, entry, sizeof entry) || (entries == 0 && get16(*elf->file, entry) != 1))
+    if (!read_image(*elf, address, entry, sizeof entry) ||
+        (entries == 0 && get16(*elf->file, entry + vn_version) != ver_need_current))
       return false;
-    const uint32_t file = dynamic_string(elf, get32(*elf->file, entry + 4));
+    const uint32_t file = dynamic_string(elf, get32(*elf->file, entry + vn_file));
     if (!file) return false;
-    uint64_t aux_at = address + get32(*elf->file, entry + 8);
+    uint64_t aux_at = address + get32(*elf->file, entry + vn_aux);
     for (;;) {
-      unsigned char aux[16];
+      unsigned char aux[vernaux_size];
       if (object->need_count >= max_versions) return !(elf->too_large = true);
       if (!read_image(*elf, aux_at, aux, sizeof aux)) return false;
-      const uint32_t name = dynamic_string(elf, get32(*elf->file, aux + 8));
-      const bool weak = (get16(*elf->file, aux + 4) & 2) != 0;
+      const uint32_t name = dynamic_string(elf, get32(*elf->file, aux + vna_name));
+      const bool weak = (get16(*elf->file, aux + vna_flags) & ver_flg_weak) != 0;
       if (!name) return false;
-      const symbol_version need = {file, name, get32(*elf->file, aux), weak, false, get16(*elf->file, aux + 6), false};
+      const symbol_version need = {
+          file, name, get32(*elf->file, aux + vna_hash), weak, false, get16(*elf->file, aux + vna_other), false};
       if (!add_symbol_version(elf->table, need)) return !(elf->too_large = true);
       ++object->need_count;
-      const uint32_t next = get32(*elf->file, aux + 12);
+      const uint32_t next = get32(*elf->file, aux + vna_next);
       if (next == 0) break;
       aux_at += next;
     }
-    const uint32_t next = get32(*elf->file, entry + 12);
+    const uint32_t next = get32(*elf->file, entry + vn_next);
     if (next == 0) return true;
     address += next;
   }
@@ -211,24 +189,24 @@ bool read_requirements(elf_image* elf, uint64_t address, loaded_object* object) 
 bool read_definitions(elf_image* elf, uint64_t address, loaded_object* object) {
   object->first_definition = elf->table->version_count;
   for (uint64_t entries = 0;; ++entries) {
-    unsigned char entry[20], aux[8];
+    unsigned char entry[verdef_size], aux[verdaux_size];
     if (entries == max_versions) return !(elf->too_large = true);
     if (!read_image(*elf, address, entry, sizeof entry) ||
-        !read_image(*elf, address + get32(*elf->file, entry + 12), aux, sizeof aux))
+        !read_image(*elf, address + get32(*elf->file, entry + vd_aux), aux, sizeof aux))
       return false;
-    const bool known = get16(*elf->file, entry) == 1;
-    const uint32_t name = dynamic_string(elf, get32(*elf->file, aux));
+    const bool known = get16(*elf->file, entry + vd_version) == ver_def_current;
+    const uint32_t name = dynamic_string(elf, get32(*elf->file, aux + vda_name));
     if (!name) return false;
     const symbol_version definition = {0,
                                        name,
-                                       get32(*elf->file, entry + 8),
+                                       get32(*elf->file, entry + vd_hash),
                                        false,
                                        !known,
-                                       get16(*elf->file, entry + 4),
-                                       (get16(*elf->file, entry + 2) & 1) != 0};
+                                       get16(*elf->file, entry + vd_ndx),
+                                       (get16(*elf->file, entry + vd_flags) & ver_flg_base) != 0};
     if (!add_symbol_version(elf->table, definition)) return !(elf->too_large = true);
     ++object->definition_count;
-    const uint32_t next = get32(*elf->file, entry + 16);
+    const uint32_t next = get32(*elf->file, entry + vd_next);
     if (next == 0) return true;
     address += next;
   }
@@ -262,17 +240,50 @@ void read_tables_ahead(const elf_image& elf, std::initializer_list<table_at> tab
   if (low < high && high - low <= most) read_ahead(elf.file, low, high - low);
 }
 
-// The dynamic section, read as glibc reads it: from its address up to
-// DT_NULL, whatever its size says. What the file needs, where it looks, its
-// flags; false when the loader would refuse or die of it.
-bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynamic_info* info) {
-  const size_t entry_size = elf->wide ? 16 : 8;
-  uint64_t needed[max_needed];
-  size_t needed_count = 0;
-  uint64_t soname = 0, rpath = 0, runpath = 0, flags = 0, requirements = 0, definitions = 0, strings_size = 0;
-  uint64_t relr_entry_size = 0;
-  bool has_soname = false, has_rpath = false, has_relr = false;
-  object->has_runpath = false;
+// Notes one entry of the dynamic section; false past the limit of
+// DT_NEEDED entries.
+bool note_entry(dynamic_info* info, uint64_t tag, uint64_t value) {
+  switch (tag) {
+    case dt_needed:
+      if (info->needed_count == max_needed) return false;
+      info->needed[info->needed_count++] = value;
+      break;
+    case dt_strtab: info->strings = value; break;
+    case dt_strsz: info->strings_size = value; break;
+    case dt_hash: info->hash = value; break;
+    case dt_gnu_hash: info->gnu_hash = value; break;
+    case dt_symtab: info->symbols = value; break;
+    case dt_syment: info->symbol_size = value; break;
+    case dt_versym: info->versions = value; break;
+    case dt_rela: info->relocations = value, info->rela = true; break;
+    case dt_rel: info->relocations = value, info->rela = false; break;
+    case dt_relasz:
+    case dt_relsz: info->relocations_size = value; break;
+    case dt_relaent:
+    case dt_relent: info->relocation_size = value; break;
+    case dt_relacount:
+    case dt_relcount: info->relative_count = value; break;
+    case dt_jmprel: info->plt = value; break;
+    case dt_pltrelsz: info->plt_size = value; break;
+    case dt_pltrel: info->plt_kind = value; break;
+    case dt_soname: info->soname = value, info->has_soname = true; break;
+    case dt_rpath: info->rpath = value, info->has_rpath = true; break;
+    case dt_runpath: info->runpath = value, info->has_runpath = true; break;
+    case dt_flags_1: info->flags_1 = value; break;
+    case dt_verneed: info->requirements = value; break;
+    case dt_verdef: info->definitions = value; break;
+    case dt_relr: info->has_relr = true; break;
+    case dt_relrent: info->relr_entry_size = value; break;
+    default: break;
+  }
+  return true;
+}
+
+// Reads the dynamic section into info as glibc reads it: from its address
+// up to DT_NULL, whatever its size says. False where the loader would die
+// of it, or past the limits (too_large).
+bool decode_dynamic(elf_image* elf, uint64_t address, dynamic_info* info) {
+  const size_t entry_size = elf->wide ? elf64_dyn_size : elf32_dyn_size;
   // Read in blocks of entries, one by one where a block would reach past
   // the segment.
   unsigned char block[512];
@@ -284,81 +295,41 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynam
       block_length = read_image(*elf, at, block, sizeof block) ? sizeof block : entry_size;
       if (block_length == entry_size && !read_image(*elf, at, block, entry_size)) return false;
     }
+    // d_tag, signed, then d_val: a word each.
     const unsigned char* entry = block + (at - block_start);
     const uint64_t raw = word(*elf, entry);
     const uint64_t tag = elf->wide ? raw : static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(raw)));
-    const uint64_t value = word(*elf, entry + entry_size / 2);
-    if (tag == 0) break;
-    switch (tag) {
-      case tag_needed:
-        if (needed_count == max_needed) return !(elf->too_large = true);
-        needed[needed_count++] = value;
-        break;
-      case tag_strtab: elf->strings = value; break;
-      case tag_strsz: strings_size = info->strings_size = value; break;
-      case tag_hash: info->hash = value; break;
-      case tag_gnu_hash: info->gnu_hash = value; break;
-      case tag_symtab: info->symbols = value; break;
-      case tag_syment: info->symbol_size = value; break;
-      case tag_versym: info->versions = value; break;
-      case tag_rela: info->relocations = value, info->rela = true; break;
-      case tag_rel: info->relocations = value, info->rela = false; break;
-      case tag_relasz:
-      case tag_relsz: info->relocations_size = value; break;
-      case tag_relaent:
-      case tag_relent: info->relocation_size = value; break;
-      case tag_relacount:
-      case tag_relcount: info->relative_count = value; break;
-      case tag_jmprel: info->plt = value; break;
-      case tag_pltrelsz: info->plt_size = value; break;
-      case tag_pltrel: info->plt_kind = value; break;
-      case tag_soname: soname = value, has_soname = true; break;
-      case tag_rpath: rpath = value, has_rpath = true; break;
-      case tag_runpath: runpath = value, object->has_runpath = true; break;
-      case tag_flags_1: flags = value; break;
-      case tag_verneed: requirements = value; break;
-      case tag_verdef: definitions = value; break;
-      case tag_relr: has_relr = true; break;
-      case tag_relrent: relr_entry_size = value; break;
-      default: break;
-    }
+    if (tag == dt_null) return true;
+    if (!note_entry(info, tag, word(*elf, entry + entry_size / 2))) return !(elf->too_large = true);
   }
-  // dlopen refuses position-independent programs and objects that ask not
-  // to be opened; glibc asserts the size of a packed relocation.
-  if ((flags & (flag_pie | flag_no_open)) != 0) return false;
-  if (relr_entry_size && relr_entry_size != entry_size / 2) return false;
-  read_tables_ahead(*elf, {{elf->strings, strings_size},
-                           {requirements, 0},
-                           {definitions, 0},
-                           {info->gnu_hash ? info->gnu_hash : info->hash, 0},
-                           {info->symbols, 0},
-                           {info->versions, 0}});
-  object->no_default_folders = (flags & flag_no_default_folders) != 0;
-  if (has_soname && !(object->soname = dynamic_string(elf, soname))) return false;
-  // A RUNPATH hides the RPATH from glibc.
-  if (has_rpath && !object->has_runpath) object->rpath = folder_list_string(elf, rpath, &object->rpath_state);
-  if (object->has_runpath) object->runpath = folder_list_string(elf, runpath, &object->runpath_state);
-  // glibc meets the version tables only when it checks versions, after
-  // mapping: what it would die of there is kept for then.
+}
+
+// The version tables. glibc meets them only when it checks versions, after
+// mapping: what it would die of there is kept for then.
+void read_version_tables(elf_image* elf, const dynamic_info& info, loaded_object* object) {
   const bool failed = elf->failed;
-  if (elf->strings && ((requirements && !read_requirements(elf, requirements, object)) ||
-                       (definitions && !read_definitions(elf, definitions, object))))
+  if (elf->strings && ((info.requirements && !read_requirements(elf, info.requirements, object)) ||
+                       (info.definitions && !read_definitions(elf, info.definitions, object))))
     object->damaged_versions = true;
-  if (elf->too_large) return false;
+  if (elf->too_large) return;
   if (elf->failed != failed) object->damaged_versions = true, elf->failed = failed;
-  // The names last, so that they lie side by side in the pool.
+}
+
+// The names of the libraries the file needs, last, so that they lie side
+// by side in the pool; false where one cannot be read.
+bool read_needed(elf_image* elf, const dynamic_info& info, loaded_object* object) {
   bool needs_libc = false;
-  for (size_t i = 0; i < needed_count; ++i) {
-    const uint32_t name = dynamic_string(elf, needed[i]);
+  for (size_t i = 0; i < info.needed_count; ++i) {
+    const uint32_t name = dynamic_string(elf, info.needed[i]);
     if (!name) return false;
     if (i == 0) object->needed = name;
     needs_libc = needs_libc || strncmp(name_at(*elf->table, name), "libc.so.", 8) == 0;
   }
-  object->needed_count = static_cast<uint32_t>(needed_count);
+  object->needed_count = static_cast<uint32_t>(info.needed_count);
   // Packed relocations need a glibc that knows them, which a file that
   // needs libc says by requiring GLIBC_ABI_DT_RELR; glibc refuses it
   // otherwise when it checks versions.
-  if (has_relr && requirements && needs_libc) {
+  if (info.has_relr && info.requirements && needs_libc) {
     bool marked = false;
     for (uint32_t k = 0; k < object->need_count && !marked; ++k)
       marked =
@@ -368,13 +339,49 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynam
   return true;
 }
 
-// Relocation types: those that bind no symbol, and those of the class of
-// the procedure linkage table's, by machine (x86-64, i386, aarch64).
+// The dynamic section, read once (decode_dynamic), then applied: what the
+// file needs, where it looks, its flags; false when the loader would
+// refuse or die of it.
+bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynamic_info* info) {
+  if (!decode_dynamic(elf, address, info)) return false;
+  elf->strings = info->strings;
+  object->has_runpath = info->has_runpath;
+  // dlopen refuses position-independent programs and objects that ask not
+  // to be opened; glibc asserts the size of a packed relocation.
+  if ((info->flags_1 & (df_1_pie | df_1_noopen)) != 0) return false;
+  if (info->relr_entry_size && info->relr_entry_size != (elf->wide ? elf64_relr_size : elf32_relr_size)) return false;
+  read_tables_ahead(*elf, {{elf->strings, info->strings_size},
+                           {info->requirements, 0},
+                           {info->definitions, 0},
+                           {info->gnu_hash ? info->gnu_hash : info->hash, 0},
+                           {info->symbols, 0},
+                           {info->versions, 0}});
+  object->no_default_folders = (info->flags_1 & df_1_nodeflib) != 0;
+  if (info->has_soname && !(object->soname = dynamic_string(elf, info->soname))) return false;
+  // A RUNPATH hides the RPATH from glibc.
+  if (info->has_rpath && !info->has_runpath) object->rpath = folder_list_string(elf, info->rpath, &object->rpath_state);
+  if (info->has_runpath) object->runpath = folder_list_string(elf, info->runpath, &object->runpath_state);
+  read_version_tables(elf, *info, object);
+  if (elf->too_large) return false;
+  return read_needed(elf, *info, object);
+}
+
+// Whether a relocation type is one of those listed.
+bool one_of(uint32_t type, std::initializer_list<uint32_t> types) {
+  for (const uint32_t listed : types)
+    if (type == listed) return true;
+  return false;
+}
+
+// Relocation types, by machine (x86-64, i386, aarch64): those that bind no
+// symbol (R_*_NONE is 0 on every machine).
 bool binds_nothing(unsigned machine, uint32_t type) {
   switch (machine) {
-    case 62: return type == 0 || type == 8 || type == 37 || type == 38;
-    case 3: return type == 0 || type == 8 || type == 42;
-    case 183: return type == 0 || type == 1027 || type == 1032;
+    case em_x86_64:
+      return type == r_x86_64_none || type == r_x86_64_relative || type == r_x86_64_irelative ||
+             type == r_x86_64_relative64;
+    case em_386: return type == r_386_none || type == r_386_relative || type == r_386_irelative;
+    case em_aarch64: return type == r_aarch64_none || type == r_aarch64_relative || type == r_aarch64_irelative;
   }
   return type == 0;
 }
@@ -383,21 +390,29 @@ bool binds_nothing(unsigned machine, uint32_t type) {
 // load ("unexpected reloc type"). Other machines' are taken as known.
 bool known_type(unsigned machine, uint32_t type) {
   switch (machine) {
-    case 62:
-      return type <= 2 || (type >= 5 && type <= 8) || type == 10 || (type >= 16 && type <= 18) || type == 32 ||
-             type == 33 || (type >= 36 && type <= 38);
-    case 3:
-      return type <= 2 || (type >= 5 && type <= 8) || type == 14 || (type >= 35 && type <= 38) || type == 41 ||
-             type == 42;
+    case em_x86_64:
+      return one_of(type,
+                    {r_x86_64_none, r_x86_64_64, r_x86_64_pc32, r_x86_64_copy, r_x86_64_glob_dat, r_x86_64_jump_slot,
+                     r_x86_64_relative, r_x86_64_32, r_x86_64_dtpmod64, r_x86_64_dtpoff64, r_x86_64_tpoff64,
+                     r_x86_64_size32, r_x86_64_size64, r_x86_64_tlsdesc, r_x86_64_irelative, r_x86_64_relative64});
+    case em_386:
+      return one_of(type, {r_386_none, r_386_32, r_386_pc32, r_386_copy, r_386_glob_dat, r_386_jmp_slot, r_386_relative,
+                           r_386_tls_tpoff, r_386_tls_dtpmod32, r_386_tls_dtpoff32, r_386_tls_tpoff32, r_386_size32,
+                           r_386_tls_desc, r_386_irelative});
   }
   return true;
 }
 
+// Whether a type is of the class of the procedure linkage table's.
 bool plt_class(unsigned machine, uint32_t type) {
   switch (machine) {
-    case 62: return type == 7 || type == 16 || type == 17 || type == 18 || type == 36;
-    case 3: return type == 7 || type == 14 || (type >= 35 && type <= 37) || type == 41;
-    case 183: return type >= 1026 && type <= 1031;
+    case em_x86_64:
+      return one_of(type,
+                    {r_x86_64_jump_slot, r_x86_64_dtpmod64, r_x86_64_dtpoff64, r_x86_64_tpoff64, r_x86_64_tlsdesc});
+    case em_386:
+      return one_of(type, {r_386_jmp_slot, r_386_tls_tpoff, r_386_tls_dtpmod32, r_386_tls_dtpoff32, r_386_tls_tpoff32,
+                           r_386_tls_desc});
+    case em_aarch64: return type >= r_aarch64_jump_slot && type <= r_aarch64_tlsdesc;
   }
   return true;
 }
@@ -414,6 +429,300 @@ struct block_room {
   }
 };
 
+// How reading a file's symbols ends: read; past a limit or out of memory
+// (not followed); or where the loader would refuse the file or die of its
+// tables.
+enum symbols_end { symbols_read, symbols_unread, symbols_refused };
+
+// What reading a file's symbols works with, and the memory it takes: one
+// owner, freed in one place (free_reading), the block binding keeps handed
+// on to the table once all is read.
+struct symbol_reading {
+  elf_image* elf;
+  const dynamic_info* info;
+  loaded_object* object;
+  unsigned machine;
+  size_t word_size, symbol_size;
+  uint64_t relocation_size;  // of the entries DT_RELA or DT_REL list
+  elf_symbols tables;
+  uint64_t buckets_at, chains_at;
+  uint32_t symbol_count;
+  uint64_t strings_size;  // as far as the symbols name them
+  uint64_t version_high;  // the highest version index
+  uint32_t* buckets;      // the hash table's buckets, read
+  elf_reference* bound;   // what the relocations bind, in their order
+  uint32_t bound_count;
+  unsigned char* raw;   // the symbols as the file holds them
+  unsigned char* seen;  // a bit a symbol: already looked up
+  block_room room;      // the block binding keeps
+};
+
+void free_reading(symbol_reading* r) {
+  free(r->buckets), free(r->bound), free(r->raw), free(r->seen), free(r->room.block);
+}
+
+// The hash table's header: the sizes of its parts and where they lie.
+symbols_end read_hash_header(symbol_reading* r) {
+  const dynamic_info& info = *r->info;
+  elf_symbols& tables = r->tables;
+  uint32_t header[4] = {};
+  if (info.gnu_hash || info.hash) {
+    unsigned char bytes[16] = {};
+    if (!read_image(*r->elf, info.gnu_hash ? info.gnu_hash : info.hash, bytes, info.gnu_hash ? 16 : 8))
+      return symbols_refused;
+    for (int i = 0; i < 4; ++i) header[i] = get32(*r->elf->file, bytes + 4 * i);
+  }
+  if (info.gnu_hash) {
+    tables.hash = gnu_hash;
+    tables.bucket_count = header[0], tables.symbol_offset = header[1];
+    tables.bloom_words = header[2], tables.bloom_shift = header[3];
+    // glibc asserts a power of two, and reads past the filter at 0.
+    if (tables.bloom_words == 0 || (tables.bloom_words & (tables.bloom_words - 1)) != 0) return symbols_refused;
+    r->buckets_at = info.gnu_hash + 16 + uint64_t{tables.bloom_words} * r->word_size;
+    r->chains_at = r->buckets_at + uint64_t{tables.bucket_count} * 4;
+  } else if (info.hash) {
+    tables.hash = sysv_hash;
+    tables.bucket_count = header[0], tables.chain_count = header[1];
+    r->buckets_at = info.hash + 8;
+    r->chains_at = r->buckets_at + uint64_t{tables.bucket_count} * 4;
+  }
+  if (tables.bucket_count > max_count || tables.bloom_words > max_count || tables.chain_count > max_count)
+    return symbols_unread;
+  return symbols_read;
+}
+
+// The buckets, in the host's order.
+symbols_end read_buckets(symbol_reading* r) {
+  const uint32_t count = r->tables.bucket_count;
+  r->buckets = static_cast<uint32_t*>(malloc(count * 4 + 4));
+  if (!r->buckets) return symbols_unread;
+  if (!read_image(*r->elf, r->buckets_at, r->buckets, count * 4)) return symbols_refused;
+  for (uint32_t i = 0; i < count; ++i)
+    r->buckets[i] = get32(*r->elf->file, reinterpret_cast<unsigned char*>(r->buckets + i));
+  return symbols_read;
+}
+
+// How many symbols the hash table reaches: SysV's, one a chain; GNU's end
+// at the end of its last chain.
+symbols_end count_symbols(symbol_reading* r) {
+  elf_symbols& tables = r->tables;
+  r->symbol_count = tables.hash == sysv_hash ? tables.chain_count : tables.symbol_offset;
+  if (tables.hash == gnu_hash) {
+    uint32_t last = 0;
+    for (uint32_t i = 0; i < tables.bucket_count; ++i) {
+      // A bucket before the chains sends glibc outside its table.
+      if (r->buckets[i] != 0 && r->buckets[i] < tables.symbol_offset) return symbols_refused;
+      last = r->buckets[i] > last ? r->buckets[i] : last;
+    }
+    for (uint32_t i = last; last != 0 && last >= tables.symbol_offset; ++i) {
+      unsigned char chain[4];
+      if (i - last >= max_count) return symbols_unread;
+      if (!read_image(*r->elf, r->chains_at + uint64_t{i - tables.symbol_offset} * 4, chain, 4)) return symbols_refused;
+      if (get32(*r->elf->file, chain) & 1) r->symbol_count = i + 1;
+      if (r->symbol_count == i + 1) break;
+    }
+    tables.chain_count = r->symbol_count > tables.symbol_offset ? r->symbol_count - tables.symbol_offset : 0;
+  }
+  return r->symbol_count && !r->info->symbols ? symbols_refused : symbols_read;
+}
+
+// Reads one range of relocations, in chunks of whole entries, keeping the
+// symbols they bind and any relocation of a type glibc does not know;
+// false where an entry cannot be read.
+bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size) {
+  const elf_image& elf = *r->elf;
+  const uint64_t entry_size = r->relocation_size;
+  unsigned char chunk[65536 - 65536 % 24];
+  uint64_t chunk_at = 0, chunk_length = 0;
+  for (uint64_t at = 0; at + entry_size <= size; at += entry_size) {
+    if (at - chunk_at >= chunk_length) {
+      chunk_at = at;
+      chunk_length =
+          size - at < sizeof chunk ? (size - at) / entry_size * entry_size : sizeof chunk / entry_size * entry_size;
+      // Entry by entry where the chunk would cross into another segment.
+      if (!read_image(elf, address + at, chunk, chunk_length) &&
+          !read_image(elf, address + at, chunk, chunk_length = entry_size))
+        return false;
+    }
+    const unsigned char* entry = chunk + (at - chunk_at);
+    const uint64_t info = elf.wide ? get64(*elf.file, entry + elf64_r_info) : get32(*elf.file, entry + elf32_r_info);
+    const uint32_t type = elf.wide ? elf64_r_type(info) : elf32_r_type(info);
+    const uint32_t symbol = elf.wide ? elf64_r_sym(info) : elf32_r_sym(info);
+    const bool known = known_type(r->machine, type);
+    if (!known) r->bound[r->bound_count++] = {0, false, true};
+    if (symbol == 0 || binds_nothing(r->machine, type) || !known) continue;
+    r->bound[r->bound_count++] = {symbol, plt_class(r->machine, type), false};
+    if (symbol >= r->symbol_count) r->symbol_count = symbol + 1;
+  }
+  return true;
+}
+
+// The symbols the relocations bind, in the order glibc processes them:
+// read before the symbols, since they decide how many to read where no
+// hash table counts them. Those glibc applies as relative without reading
+// them are passed over.
+symbols_end read_relocations(symbol_reading* r) {
+  const dynamic_info& info = *r->info;
+  uint64_t ranges[2][2] = {{info.relocations, info.relocations_size}, {info.plt_kind ? info.plt : 0, info.plt_size}};
+  if (ranges[1][0] && ranges[0][0] + ranges[0][1] == ranges[1][0] + ranges[1][1]) ranges[0][1] -= ranges[1][1];
+  const uint64_t entry_size = r->relocation_size;
+  const uint64_t relative =
+      info.relative_count * entry_size < ranges[0][1] ? info.relative_count * entry_size : ranges[0][1];
+  ranges[0][0] += relative, ranges[0][1] -= relative;
+  const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size;
+  if (relocation_count > max_count) return symbols_unread;
+  r->bound = static_cast<elf_reference*>(malloc(relocation_count * sizeof(elf_reference) + 8));
+  if (!r->bound) return symbols_unread;
+  for (const auto& range : ranges)
+    if (!scan_relocations(r, range[0], range[1])) return symbols_refused;
+  return r->symbol_count > max_count ? symbols_unread : symbols_read;
+}
+
+// The i-th of a file's symbol versions: its requirements, then its
+// definitions.
+const symbol_version& version_at(const object_table& table, const loaded_object& object, uint32_t i) {
+  const bool need = i < object.need_count;
+  return table.versions[need ? object.first_need + i : object.first_definition + i - object.need_count];
+}
+
+// The symbols as the file holds them; how far their names reach into the
+// strings; the highest version index its requirements and definitions
+// give (its base definition aside).
+symbols_end read_symbol_table(symbol_reading* r) {
+  const loaded_object& object = *r->object;
+  const uint64_t size = uint64_t{r->symbol_count} * r->symbol_size;
+  r->raw = static_cast<unsigned char*>(malloc(size + 1));
+  if (!r->raw) return symbols_unread;
+  if (!read_image(*r->elf, r->info->symbols, r->raw, size)) return symbols_refused;
+  r->strings_size = r->info->strings_size;
+  for (uint32_t i = 0; i < r->symbol_count; ++i) {
+    const uint32_t name = get32(*r->elf->file, r->raw + i * r->symbol_size + st_name);
+    if (name >= r->strings_size) r->strings_size = uint64_t{name} + 256;
+  }
+  uint32_t high = 0;
+  for (uint32_t i = 0; i < object.need_count + object.definition_count; ++i) {
+    const symbol_version& v = version_at(*r->elf->table, object, i);
+    if ((v.index & versym_index) > high && (i < object.need_count || !v.base)) high = v.index & versym_index;
+  }
+  r->version_high = high;
+  return r->strings_size > max_strings ? symbols_unread : symbols_read;
+}
+
+// The hash table, in the block: the filter's words, the chains, the
+// buckets; false where they cannot be read.
+bool fill_hash_table(symbol_reading* r) {
+  elf_symbols& tables = r->tables;
+  const binary_file& file = *r->elf->file;
+  uint64_t* bloom = r->room.take<uint64_t>(tables.bloom_words);
+  for (uint32_t i = 0; i < tables.bloom_words; ++i) {
+    unsigned char bytes[8];
+    if (!read_image(*r->elf, r->info->gnu_hash + 16 + uint64_t{i} * r->word_size, bytes, r->word_size)) return false;
+    bloom[i] = r->elf->wide ? get64(file, bytes) : get32(file, bytes);
+  }
+  uint32_t* chains = r->room.take<uint32_t>(tables.chain_count);
+  if (!read_image(*r->elf, r->chains_at, chains, tables.chain_count * 4)) return false;
+  for (uint32_t i = 0; i < tables.chain_count; ++i)
+    chains[i] = get32(file, reinterpret_cast<unsigned char*>(chains + i));
+  uint32_t* buckets = r->room.take<uint32_t>(tables.bucket_count);
+  memcpy(buckets, r->buckets, tables.bucket_count * 4);
+  tables.bloom = bloom, tables.buckets = buckets, tables.chains = chains;
+  return true;
+}
+
+// The symbols, in the block, as far as binding asks, and their version
+// indices where the file names versions; false where those cannot be read.
+bool fill_symbols(symbol_reading* r) {
+  const binary_file& file = *r->elf->file;
+  const bool wide = r->elf->wide;
+  elf_symbol* symbols = r->room.take<elf_symbol>(r->symbol_count);
+  for (uint32_t i = 0; i < r->symbol_count; ++i) {
+    const unsigned char* at = r->raw + i * r->symbol_size;
+    const uint64_t value = wide ? get64(file, at + elf64_st_value) : get32(file, at + elf32_st_value);
+    const unsigned char* tail = at + (wide ? elf64_st_info : elf32_st_info);  // st_info, st_other, st_shndx
+    symbols[i] = {get32(file, at + st_name), tail[0], tail[1], get16(file, tail + 2), value != 0};
+  }
+  uint16_t* versions = r->info->versions && r->version_high ? r->room.take<uint16_t>(r->symbol_count) : nullptr;
+  if (versions && !read_image(*r->elf, r->info->versions, versions, r->symbol_count * 2)) return false;
+  for (uint32_t i = 0; versions && i < r->symbol_count; ++i)
+    versions[i] = get16(file, reinterpret_cast<unsigned char*>(versions + i));
+  r->tables.symbols = symbols, r->tables.symbol_count = r->symbol_count, r->tables.symbol_versions = versions;
+  return true;
+}
+
+// The version indices, in the block, as glibc builds them from the file's
+// requirements and definitions (its base definition aside).
+void fill_versions(symbol_reading* r) {
+  const loaded_object& object = *r->object;
+  elf_version* versions = r->room.take<elf_version>(r->version_high + 1);
+  memset(versions, 0, (r->version_high + 1) * sizeof(elf_version));
+  for (uint32_t i = 0; r->version_high && i < object.need_count + object.definition_count; ++i) {
+    const bool need = i < object.need_count;
+    const symbol_version& v = version_at(*r->elf->table, object, i);
+    if (!need && v.base) continue;
+    versions[v.index & versym_index] = {v.name, v.hash, need ? v.file : 0, need && (v.index & versym_hidden) != 0};
+  }
+  r->tables.versions = versions, r->tables.version_count = static_cast<uint32_t>(r->version_high + 1);
+}
+
+// The strings, in the block, as far as the symbols name them. Strings past
+// the file read as zeros here; glibc would read whatever lies there, or
+// die, and a name it would read so binds nothing.
+void fill_strings(symbol_reading* r) {
+  char* strings = r->room.take<char>(r->strings_size + 1);
+  uint64_t at = 0;
+  for (uint64_t piece = 0; at < r->strings_size; at += piece) {
+    piece = r->strings_size - at < 65536 ? r->strings_size - at : 65536;
+    if (read_image(*r->elf, r->elf->strings + at, strings + at, piece)) continue;
+    piece = piece < 4096 ? piece : 4096;
+    if (!read_image(*r->elf, r->elf->strings + at, strings + at, piece)) break;
+  }
+  memset(strings + at, 0, r->strings_size + 1 - at);
+  r->tables.strings = strings, r->tables.strings_size = static_cast<uint32_t>(r->strings_size);
+}
+
+// The references binding makes, in the block, in order: each symbol
+// looked up once, local and hidden ones not at all (they bind to the file
+// itself), and none past a relocation of a type glibc does not know.
+// False where memory runs out.
+bool fill_references(symbol_reading* r) {
+  elf_reference* references = r->room.take<elf_reference>(r->bound_count);
+  uint32_t count = 0;
+  r->seen = static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1));
+  if (!r->seen) return false;
+  for (uint32_t i = 0; i < r->bound_count; ++i) {
+    const uint32_t symbol = r->bound[i].symbol;
+    if (r->bound[i].unknown_type) {
+      references[count++] = r->bound[i];
+      break;
+    }
+    const elf_symbol& referred = r->tables.symbols[symbol];
+    const unsigned visibility = symbol_visibility(referred.other);
+    if (symbol_binding(referred.info) == stb_local || visibility == stv_internal || visibility == stv_hidden) continue;
+    if (r->seen[symbol / 8] & (1 << (symbol % 8))) continue;
+    r->seen[symbol / 8] |= static_cast<unsigned char>(1 << (symbol % 8));
+    references[count++] = r->bound[i];
+  }
+  r->tables.references = references, r->tables.reference_count = count;
+  return true;
+}
+
+// Takes the block binding keeps, fills it and hands it to the table: read,
+// or unread where the table is full; refused where the block cannot be
+// had or filled.
+symbols_end keep_symbols(symbol_reading* r) {
+  const elf_symbols& t = r->tables;
+  r->room.block = static_cast<unsigned char*>(malloc(
+      t.bloom_words * 8 + t.bucket_count * 4 + t.chain_count * 4 + r->symbol_count * (sizeof(elf_symbol) + 2) +
+      (r->version_high + 1) * sizeof(elf_version) + r->strings_size + r->bound_count * sizeof(elf_reference) + 64));
+  if (!r->room.block || !fill_hash_table(r) || !fill_symbols(r)) return symbols_refused;
+  fill_versions(r);
+  fill_strings(r);
+  if (!fill_references(r)) return symbols_refused;
+  r->object->symbols = add_symbols(r->elf->table, {r->room.block, r->tables, {}});
+  r->room.block = nullptr;  // the table's now, or freed by it
+  return r->object->symbols < 0 ? symbols_unread : symbols_read;
+}
+
 // Reads what binding needs of a file's symbols, as glibc reads them: the
 // hash table it reads (GNU's where there is one) and the symbols it
 // reaches, their versions, the strings, and the symbols the relocations
@@ -421,225 +730,26 @@ struct block_room {
 // refuse the file or die of its tables; tables past the limits leave the
 // symbols unread (not followed).
 bool read_symbols(elf_image* elf, const dynamic_info& info, unsigned machine, loaded_object* object) {
-  enum : uint64_t { max_count = 1 << 22, max_strings = uint64_t{64} << 20 };
-  const binary_file& file = *elf->file;
-  const size_t word_size = elf->wide ? 8 : 4, symbol_size = elf->wide ? 24 : 16, relocation_size = elf->wide ? 24 : 8;
+  symbol_reading r{};
+  r.elf = elf, r.info = &info, r.object = object, r.machine = machine;
+  r.word_size = elf->wide ? 8 : 4;
+  r.symbol_size = elf->wide ? elf64_sym_size : elf32_sym_size;
+  // The entries the loader applies: Elf64_Rela's on 64-bit machines (DT_REL
+  // taken as Elf32_Rel's there too), Elf32_Rel's on 32-bit ones.
+  r.relocation_size = info.rela && elf->wide ? elf64_rela_size : elf32_rel_size;
   // glibc asserts these.
-  if ((info.relocations || info.plt_kind) && info.relocation_size != (info.rela ? relocation_size : 8) &&
-      info.relocations)
+  if ((info.relocations && info.relocation_size != r.relocation_size) ||
+      (info.plt_kind && info.plt_kind != (info.rela ? dt_rela : dt_rel)))
     return false;
-  if (info.plt_kind && info.plt_kind != (info.rela ? tag_rela : tag_rel)) return false;
-  uint32_t header[4] = {};
-  elf_symbols tables{};
-  uint64_t buckets_at = 0, chains_at = 0;
-  if (info.gnu_hash || info.hash) {
-    unsigned char bytes[16];
-    if (!read_image(*elf, info.gnu_hash ? info.gnu_hash : info.hash, bytes, info.gnu_hash ? 16 : 8)) return false;
-    for (int i = 0; i < 4; ++i) header[i] = get32(file, bytes + 4 * i);
-  }
-  if (info.gnu_hash) {
-    tables.hash = gnu_hash;
-    tables.bucket_count = header[0], tables.symbol_offset = header[1];
-    tables.bloom_words = header[2], tables.bloom_shift = header[3];
-    // glibc asserts a power of two, and reads past the filter at 0.
-    if (tables.bloom_words == 0 || (tables.bloom_words & (tables.bloom_words - 1)) != 0) return false;
-    buckets_at = info.gnu_hash + 16 + uint64_t{tables.bloom_words} * word_size;
-    chains_at = buckets_at + uint64_t{tables.bucket_count} * 4;
-  } else if (info.hash) {
-    tables.hash = sysv_hash;
-    tables.bucket_count = header[0], tables.chain_count = header[1];
-    buckets_at = info.hash + 8;
-    chains_at = buckets_at + uint64_t{tables.bucket_count} * 4;
-  }
-  if (tables.bucket_count > max_count || tables.bloom_words > max_count || tables.chain_count > max_count) {
-    object->symbols_unread = true;
-    return true;
-  }
-  uint32_t* buckets = static_cast<uint32_t*>(malloc(tables.bucket_count * 4 + 4));
-  if (!buckets || !read_image(*elf, buckets_at, buckets, tables.bucket_count * 4)) {
-    free(buckets);
-    return !buckets && (object->symbols_unread = true);
-  }
-  for (uint32_t i = 0; i < tables.bucket_count; ++i)
-    buckets[i] = get32(file, reinterpret_cast<unsigned char*>(buckets + i));
-  // GNU's table ends at the end of its last chain.
-  uint32_t symbol_count = tables.hash == sysv_hash ? tables.chain_count : tables.symbol_offset;
-  bool ok = true;
-  if (tables.hash == gnu_hash) {
-    uint32_t last = 0;
-    for (uint32_t i = 0; i < tables.bucket_count; ++i) {
-      // A bucket before the chains sends glibc outside its table.
-      if (buckets[i] != 0 && buckets[i] < tables.symbol_offset) ok = false;
-      last = buckets[i] > last ? buckets[i] : last;
-    }
-    for (uint32_t i = last; ok && last != 0 && last >= tables.symbol_offset; ++i) {
-      unsigned char chain[4];
-      if (i - last >= max_count) {
-        free(buckets);
-        object->symbols_unread = true;
-        return true;
-      }
-      if (!read_image(*elf, chains_at + uint64_t{i - tables.symbol_offset} * 4, chain, 4)) ok = false;
-      else if (get32(file, chain) & 1) symbol_count = i + 1;
-      if (!ok || symbol_count == i + 1) break;
-    }
-    tables.chain_count = symbol_count > tables.symbol_offset ? symbol_count - tables.symbol_offset : 0;
-  }
-  if (!ok || (symbol_count && !info.symbols)) {
-    free(buckets);
-    return false;
-  }
-  // Relocations first: the symbols they bind decide how many symbols to
-  // read, where no hash table counts them. Those glibc applies as relative
-  // without reading them are passed over.
-  uint64_t ranges[2][2] = {{info.relocations, info.relocations_size}, {info.plt_kind ? info.plt : 0, info.plt_size}};
-  if (ranges[1][0] && ranges[0][0] + ranges[0][1] == ranges[1][0] + ranges[1][1]) ranges[0][1] -= ranges[1][1];
-  const uint64_t entry_size = info.rela ? relocation_size : 8;
-  const uint64_t relative =
-      info.relative_count * entry_size < ranges[0][1] ? info.relative_count * entry_size : ranges[0][1];
-  ranges[0][0] += relative, ranges[0][1] -= relative;
-  const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size;
-  if (relocation_count > max_count) {
-    free(buckets);
-    object->symbols_unread = true;
-    return true;
-  }
-  elf_reference* bound = static_cast<elf_reference*>(malloc(relocation_count * sizeof(elf_reference) + 8));
-  uint32_t bound_count = 0;
-  ok = bound != nullptr;
-  unsigned char chunk[65536 - 65536 % 24];
-  for (int range = 0; ok && range < 2; ++range) {
-    uint64_t chunk_at = 0, chunk_length = 0;
-    for (uint64_t at = 0; ok && at + entry_size <= ranges[range][1]; at += entry_size) {
-      // Read in chunks of whole entries.
-      if (at - chunk_at >= chunk_length) {
-        chunk_at = at;
-        chunk_length = ranges[range][1] - at < sizeof chunk ? (ranges[range][1] - at) / entry_size * entry_size
-                                                            : sizeof chunk / entry_size * entry_size;
-        // Entry by entry where the chunk would cross into another segment.
-        ok = read_image(*elf, ranges[range][0] + at, chunk, chunk_length) ||
-             read_image(*elf, ranges[range][0] + at, chunk, chunk_length = entry_size);
-      }
-      const unsigned char* entry = chunk + (at - chunk_at);
-      const uint64_t relocation = !ok ? 0 : elf->wide ? get64(file, entry + 8) : get32(file, entry + 4);
-      const uint32_t type = elf->wide ? static_cast<uint32_t>(relocation) : relocation & 0xFF;
-      const uint32_t symbol = static_cast<uint32_t>(elf->wide ? relocation >> 32 : relocation >> 8);
-      if (ok && !known_type(machine, type)) bound[bound_count++] = {0, false, true};
-      if (!ok || symbol == 0 || binds_nothing(machine, type) || !known_type(machine, type)) continue;
-      bound[bound_count++] = {symbol, plt_class(machine, type), false};
-      if (symbol >= symbol_count) symbol_count = symbol + 1;
-    }
-  }
-  if (!ok || symbol_count > max_count) {
-    free(buckets), free(bound);
-    object->symbols_unread = ok || !bound;
-    return ok || !bound;
-  }
-  // The strings as far as the symbols name them.
-  unsigned char* raw = static_cast<unsigned char*>(malloc(uint64_t{symbol_count} * symbol_size + 1));
-  ok = raw && read_image(*elf, info.symbols, raw, uint64_t{symbol_count} * symbol_size);
-  uint64_t strings_size = info.strings_size;
-  for (uint32_t i = 0; ok && i < symbol_count; ++i) {
-    const uint32_t name = get32(file, raw + i * symbol_size);
-    if (name >= strings_size) strings_size = uint64_t{name} + 256;
-  }
-  const uint64_t version_high = [&] {
-    uint32_t high = 0;
-    for (uint32_t i = 0; i < object->need_count + object->definition_count; ++i) {
-      const bool need = i < object->need_count;
-      const symbol_version& v =
-          elf->table->versions[need ? object->first_need + i : object->first_definition + i - object->need_count];
-      if ((v.index & 0x7fff) > high && (need || !v.base)) high = v.index & 0x7fff;
-    }
-    return high;
-  }();
-  if (!ok || strings_size > max_strings) {
-    free(buckets), free(raw), free(bound);
-    object->symbols_unread = ok || !raw;
-    return ok || !raw;
-  }
-  block_room room{static_cast<unsigned char*>(malloc(tables.bloom_words * 8 + tables.bucket_count * 4 +
-                                                     tables.chain_count * 4 + symbol_count * (sizeof(elf_symbol) + 2) +
-                                                     (version_high + 1) * sizeof(elf_version) + strings_size +
-                                                     bound_count * sizeof(elf_reference) + 64)),
-                  0};
-  ok = room.block != nullptr;
-  uint64_t* bloom = ok ? room.take<uint64_t>(tables.bloom_words) : nullptr;
-  for (uint32_t i = 0; ok && i < tables.bloom_words; ++i) {
-    unsigned char bytes[8];
-    ok = read_image(*elf, info.gnu_hash + 16 + uint64_t{i} * word_size, bytes, word_size);
-    bloom[i] = elf->wide ? get64(file, bytes) : get32(file, bytes);
-  }
-  uint32_t* chains = ok ? room.take<uint32_t>(tables.chain_count) : nullptr;
-  ok = ok && read_image(*elf, chains_at, chains, tables.chain_count * 4);
-  for (uint32_t i = 0; ok && i < tables.chain_count; ++i)
-    chains[i] = get32(file, reinterpret_cast<unsigned char*>(chains + i));
-  uint32_t* kept_buckets = ok ? room.take<uint32_t>(tables.bucket_count) : nullptr;
-  if (ok) memcpy(kept_buckets, buckets, tables.bucket_count * 4);
-  elf_symbol* symbols = ok ? room.take<elf_symbol>(symbol_count) : nullptr;
-  for (uint32_t i = 0; ok && i < symbol_count; ++i) {
-    const unsigned char* at = raw + i * symbol_size;
-    const uint64_t value = elf->wide ? get64(file, at + 8) : get32(file, at + 4);
-    const unsigned char* tail = at + (elf->wide ? 4 : 12);  // info, other, section
-    symbols[i] = {get32(file, at), tail[0], tail[1], get16(file, tail + 2), value != 0};
-  }
-  uint16_t* symbol_versions = ok && info.versions && version_high ? room.take<uint16_t>(symbol_count) : nullptr;
-  ok = ok && (!symbol_versions || read_image(*elf, info.versions, symbol_versions, symbol_count * 2));
-  for (uint32_t i = 0; ok && symbol_versions && i < symbol_count; ++i)
-    symbol_versions[i] = get16(file, reinterpret_cast<unsigned char*>(symbol_versions + i));
-  elf_version* versions = ok ? room.take<elf_version>(version_high + 1) : nullptr;
-  if (ok) memset(versions, 0, (version_high + 1) * sizeof(elf_version));
-  for (uint32_t i = 0; ok && version_high && i < object->need_count + object->definition_count; ++i) {
-    const bool need = i < object->need_count;
-    const symbol_version& v =
-        elf->table->versions[need ? object->first_need + i : object->first_definition + i - object->need_count];
-    if (!need && v.base) continue;
-    versions[v.index & 0x7fff] = {v.name, v.hash, need ? v.file : 0, need && (v.index & 0x8000) != 0};
-  }
-  char* strings = ok ? room.take<char>(strings_size + 1) : nullptr;
-  // Strings past the file read as zeros here; glibc would read whatever
-  // lies there, or die, and a name it would read so binds nothing.
-  if (ok) {
-    uint64_t at = 0;
-    for (uint64_t piece = 0; at < strings_size; at += piece) {
-      piece = strings_size - at < 65536 ? strings_size - at : 65536;
-      if (read_image(*elf, elf->strings + at, strings + at, piece)) continue;
-      piece = piece < 4096 ? piece : 4096;
-      if (!read_image(*elf, elf->strings + at, strings + at, piece)) break;
-    }
-    memset(strings + at, 0, strings_size + 1 - at);
-  }
-  elf_reference* references = ok ? room.take<elf_reference>(bound_count) : nullptr;
-  uint32_t reference_count = 0;
-  unsigned char* seen = ok ? static_cast<unsigned char*>(calloc(symbol_count / 8 + 1, 1)) : nullptr;
-  ok = ok && seen;
-  for (uint32_t i = 0; ok && i < bound_count; ++i) {
-    const uint32_t symbol = bound[i].symbol;
-    if (bound[i].unknown_type) {
-      references[reference_count++] = bound[i];
-      break;
-    }
-    // Local and hidden symbols bind to the file itself, unlooked-up; a
-    // symbol is looked up once.
-    const elf_symbol& referred = symbols[symbol];
-    if ((referred.info >> 4) == 0 || (referred.other & 3) == 1 || (referred.other & 3) == 2) continue;
-    if (seen[symbol / 8] & (1 << (symbol % 8))) continue;
-    seen[symbol / 8] |= static_cast<unsigned char>(1 << (symbol % 8));
-    references[reference_count++] = bound[i];
-  }
-  free(seen), free(buckets), free(raw), free(bound);
-  if (!ok) {
-    free(room.block);
-    return false;
-  }
-  tables.bloom = bloom, tables.buckets = kept_buckets, tables.chains = chains;
-  tables.symbols = symbols, tables.symbol_count = symbol_count, tables.symbol_versions = symbol_versions;
-  tables.versions = versions, tables.version_count = static_cast<uint32_t>(version_high + 1);
-  tables.strings = strings, tables.strings_size = static_cast<uint32_t>(strings_size);
-  tables.references = references, tables.reference_count = reference_count;
-  object->symbols = add_symbols(elf->table, {room.block, tables, {}});
-  object->symbols_unread = object->symbols_unread || object->symbols < 0;
-  return true;
+  symbols_end end = read_hash_header(&r);
+  if (end == symbols_read) end = read_buckets(&r);
+  if (end == symbols_read) end = count_symbols(&r);
+  if (end == symbols_read) end = read_relocations(&r);
+  if (end == symbols_read) end = read_symbol_table(&r);
+  if (end == symbols_read) end = keep_symbols(&r);
+  free_reading(&r);
+  if (end == symbols_unread) object->symbols_unread = true;
+  return end != symbols_refused;
 }
 
 // The loadable segments, checked as glibc maps them: address and offset
@@ -654,7 +764,7 @@ bool check_segments(const elf_image& elf, uint64_t file_size) {
     const load_segment& load = elf.loads[i];
     if ((load.address - load.offset) % page != 0 || load.offset > file_size ||
         load.file_size > file_size - load.offset || load.file_size > load.memory_size ||
-        ((load.flags & segment_executable) && load.file_size == 0))
+        ((load.flags & pf_x) && load.file_size == 0))
       return false;
     const load_segment* before = i ? &elf.loads[i - 1] : nullptr;
     if (before && (load.address < before->address || load.address - before->address < before->memory_size))
@@ -663,70 +773,83 @@ bool check_segments(const elf_image& elf, uint64_t file_size) {
   return elf.load_count > 0;
 }
 
+// The identification and the file header, in the order glibc tests them:
+// another class is passed over, every other difference refused. Whether
+// the loader goes on to the program headers.
+bool check_header(const elf_image& elf, const unsigned char* header, loaded_object* object) {
+  binary_file* file = elf.file;
+  const int own_class = elf.wide ? elfclass64 : elfclass32;
+  const int elf_class = header[ei_class], byte_order = header[ei_data];
+  file->big_endian = byte_order == elfdata2msb;
+  // Every architecture this tool is built for is little-endian.
+  object->arch = file->big_endian ? arch_other : elf_arch(elf_class, get16(*file, header + e_machine));
+  if (elf_class != own_class) {
+    if (elf_class == elfclass32 || elf_class == elfclass64) object->state = object_other_arch;
+    return false;
+  }
+  if (byte_order != elfdata2lsb) {
+    if (byte_order == elfdata2msb) object->state = object_foreign;
+    return false;
+  }
+  const int osabi = header[ei_osabi], abi_version = header[ei_abiversion];
+  static const unsigned char padding[7] = {};
+  if (header[ei_version] != ev_current || (osabi != elfosabi_sysv && osabi != elfosabi_gnu) ||
+      (abi_version != 0 && !(osabi == elfosabi_gnu && abi_version < 4)) ||
+      memcmp(header + ei_pad, padding, sizeof padding) != 0 || get32(*file, header + e_version) != ev_current)
+    return false;
+  if (get16(*file, header + e_machine) != own_machine()) {
+    object->state = object_other_arch;
+    return false;
+  }
+  const unsigned entry_size = elf.wide ? elf64_phdr_size : elf32_phdr_size;
+  return get16(*file, header + e_type) == et_dyn &&
+         get16(*file, header + (elf.wide ? elf64_e_phentsize : elf32_e_phentsize)) == entry_size;
+}
+
+// The program headers: the loadable segments, and the dynamic section's
+// address and size in the file (the last one counts; glibc finds none at
+// address 0 or of no size in the file). False where they cannot be read.
+bool read_segments(elf_image* elf, const unsigned char* header, uint64_t* dynamic_address, uint64_t* dynamic_size) {
+  const binary_file& file = *elf->file;
+  const bool wide = elf->wide;
+  const size_t entry_size = wide ? elf64_phdr_size : elf32_phdr_size;
+  const uint64_t headers_at = word(*elf, header + (wide ? elf64_e_phoff : elf32_e_phoff));
+  const unsigned count = get16(file, header + (wide ? elf64_e_phnum : elf32_e_phnum));
+  unsigned char* headers = static_cast<unsigned char*>(malloc(count * entry_size + 1));
+  elf->loads = static_cast<load_segment*>(malloc(sizeof(load_segment) * (count + 1)));
+  bool ok = headers && elf->loads && read_bytes(elf->file, headers_at, headers, count * entry_size);
+  for (unsigned i = 0; ok && i < count; ++i) {
+    const unsigned char* at = headers + i * entry_size;
+    const uint32_t type = get32(file, at + p_type);
+    const uint64_t offset = word(*elf, at + (wide ? elf64_p_offset : elf32_p_offset));
+    const uint64_t address = word(*elf, at + (wide ? elf64_p_vaddr : elf32_p_vaddr));
+    const uint64_t file_size = word(*elf, at + (wide ? elf64_p_filesz : elf32_p_filesz));
+    const uint64_t memory_size = word(*elf, at + (wide ? elf64_p_memsz : elf32_p_memsz));
+    const uint32_t flags = get32(file, at + (wide ? elf64_p_flags : elf32_p_flags));
+    if (type == pt_load) elf->loads[elf->load_count++] = {address, offset, file_size, memory_size, flags};
+    else if (type == pt_dynamic) *dynamic_address = address, *dynamic_size = file_size;
+  }
+  free(headers);
+  return ok;
+}
+
 }  // namespace
 
 void read_elf_object(binary_file* file, object_table* table, loaded_object* object) {
   elf_image elf{};
   elf.file = file;
   elf.table = table;
-  const int own_class = sizeof(void*) == 8 ? class_64 : class_32;
-  elf.wide = own_class == class_64;
-  const size_t header_size = elf.wide ? 64 : 52;
-  const size_t entry_size = elf.wide ? 56 : 32;
-  unsigned char header[64];
+  elf.wide = sizeof(void*) == 8;
+  unsigned char header[elf64_ehdr_size];
   object->state = object_not_a_library;
-  // The identification first, in the order glibc tests it: another class
-  // is passed over, every other difference refused.
-  if (!read_bytes(file, 0, header, header_size) || memcmp(header, "\177ELF", 4) != 0) return;
-  const int elf_class = header[4], byte_order = header[5];
-  file->big_endian = byte_order == big_endian;
-  // Every architecture this tool is built for is little-endian.
-  object->arch = file->big_endian ? arch_other : elf_arch(elf_class, get16(*file, header + 18));
-  if (elf_class != own_class) {
-    if (elf_class == class_32 || elf_class == class_64) object->state = object_other_arch;
+  if (!read_bytes(file, 0, header, elf.wide ? elf64_ehdr_size : elf32_ehdr_size) || memcmp(header, "\177ELF", 4) != 0 ||
+      !check_header(elf, header, object))
     return;
-  }
-  if (byte_order != little_endian) {
-    if (byte_order == big_endian) object->state = object_foreign;
-    return;
-  }
-  const int osabi = header[7], abi_version = header[8];
-  static const unsigned char padding[7] = {};
-  if (header[6] != 1 || (osabi != osabi_sysv && osabi != osabi_gnu) ||
-      (abi_version != 0 && !(osabi == osabi_gnu && abi_version < 4)) || memcmp(header + 9, padding, 7) != 0 ||
-      get32(*file, header + 20) != 1)
-    return;
-  if (get16(*file, header + 18) != own_machine()) {
-    object->state = object_other_arch;
-    return;
-  }
-  const unsigned type = get16(*file, header + 16);
-  const uint64_t headers_at = word(elf, header + (elf.wide ? 32 : 28));
-  const unsigned header_count = get16(*file, header + (elf.wide ? 56 : 44));
-  if (type != type_dyn || get16(*file, header + (elf.wide ? 54 : 42)) != entry_size) return;
-
-  unsigned char* headers = static_cast<unsigned char*>(malloc(header_count * entry_size + 1));
-  elf.loads = static_cast<load_segment*>(malloc(sizeof(load_segment) * (header_count + 1)));
-  bool ok = headers && elf.loads && read_bytes(file, headers_at, headers, header_count * entry_size);
   uint64_t dynamic_address = 0, dynamic_size = 0;
-  for (unsigned i = 0; ok && i < header_count; ++i) {
-    const unsigned char* at = headers + i * entry_size;
-    const uint32_t kind = get32(*file, at);
-    const uint64_t offset = word(elf, at + (elf.wide ? 8 : 4));
-    const uint64_t address = word(elf, at + (elf.wide ? 16 : 8));
-    const uint64_t file_size = word(elf, at + (elf.wide ? 32 : 16));
-    const uint64_t memory_size = word(elf, at + (elf.wide ? 40 : 20));
-    const uint32_t flags = get32(*file, at + (elf.wide ? 4 : 24));
-    if (kind == segment_load) elf.loads[elf.load_count++] = {address, offset, file_size, memory_size, flags};
-    // The last one counts; glibc finds no dynamic section at address 0 or
-    // of no size in the file.
-    else if (kind == segment_dynamic) dynamic_address = address, dynamic_size = file_size;
-  }
-  free(headers);
   dynamic_info info{};
-  if (ok && check_segments(elf, file->size) && dynamic_address != 0 && dynamic_size != 0 &&
-      read_dynamic(&elf, dynamic_address, object, &info) && !elf.failed &&
-      read_symbols(&elf, info, get16(*file, header + 18), object))
+  if (read_segments(&elf, header, &dynamic_address, &dynamic_size) && check_segments(elf, file->size) &&
+      dynamic_address != 0 && dynamic_size != 0 && read_dynamic(&elf, dynamic_address, object, &info) && !elf.failed &&
+      read_symbols(&elf, info, get16(*file, header + e_machine), object))
     object->state = object_loadable;
   else if (elf.too_large) object->state = object_not_followed;
   free(elf.loads);

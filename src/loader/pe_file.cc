@@ -8,9 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "loader/formats.h"
+
 namespace {
 
-enum { image_executable = 0x0002, image_dll = 0x2000, magic_pe32 = 0x10B, magic_pe32_plus = 0x20B };
 enum { max_sections = 96 };
 // Past these, a DLL is not followed.
 enum : uint32_t { max_imports = 4096, max_thunks = 1 << 16, max_exports = 1 << 16, max_strings = 64 << 20 };
@@ -19,12 +20,12 @@ enum : uint32_t { page_mask = 0xFFF, sector_mask = 0x1FF };
 
 library_arch pe_arch(unsigned machine) {
   switch (machine) {
-    case 0x014C: return arch_x86;
-    case 0x8664: return arch_x64;
-    case 0xAA64: return arch_arm64;
-    case 0x01C0:
-    case 0x01C2:
-    case 0x01C4: return arch_arm;
+    case image_file_machine_i386: return arch_x86;
+    case image_file_machine_amd64: return arch_x64;
+    case image_file_machine_arm64: return arch_arm64;
+    case image_file_machine_arm:
+    case image_file_machine_thumb:
+    case image_file_machine_armnt: return arch_arm;
   }
   return arch_other;
 }
@@ -138,14 +139,17 @@ uint32_t keep_text(gathered* g, const char* text) {
 // false where it refuses the image (error 193).
 bool lay_out(pe_image* image, const unsigned char* optional, const unsigned char* headers, unsigned count) {
   const binary_file& file = *image->file;
-  const uint32_t section_alignment = get32(file, optional + 32), file_alignment = get32(file, optional + 36);
+  const uint32_t section_alignment = get32(file, optional + optional_section_alignment);
+  const uint32_t file_alignment = get32(file, optional + optional_file_alignment);
   image->flat = (section_alignment & page_mask) != 0;
   if (image->flat && round_to_page(file.size) < image->image_size) image->image_size = round_to_page(file.size);
   image->section_count = count;
   for (unsigned i = 0; i < count; ++i) {
-    const unsigned char* header = headers + i * 40;
-    const uint32_t virtual_size = get32(file, header + 8), address = get32(file, header + 12);
-    const uint32_t raw_size = get32(file, header + 16), raw_at = get32(file, header + 20);
+    const unsigned char* header = headers + i * image_sizeof_section_header;
+    const uint32_t virtual_size = get32(file, header + section_virtual_size);
+    const uint32_t address = get32(file, header + section_virtual_address);
+    const uint32_t raw_size = get32(file, header + section_size_of_raw_data);
+    const uint32_t raw_at = get32(file, header + section_pointer_to_raw_data);
     if (image->flat) {
       if (file_alignment != section_alignment || address != raw_at) return false;
       continue;
@@ -176,7 +180,7 @@ bool read_thunks(const pe_image& image, uint64_t list, bool wide, gathered* g) {
     if (!read_image(image, list + uint64_t{i} * size, thunk, size)) return false;
     const uint64_t value = wide ? get64(*image.file, thunk) : get32(*image.file, thunk);
     if (value == 0) break;
-    const bool by_ordinal = (value >> (size * 8 - 1)) != 0;
+    const bool by_ordinal = (value & (wide ? image_ordinal_flag64 : image_ordinal_flag32)) != 0;
     pe_import import{0, static_cast<uint16_t>(value & 0xFFFF), by_ordinal};
     // A name: its hint, then its text.
     if (!by_ordinal) {
@@ -201,10 +205,11 @@ bool read_thunks(const pe_image& image, uint64_t list, bool wide, gathered* g) {
 bool read_exports(const pe_image& image, uint32_t address, uint32_t size, gathered* g, object_table* table,
                   loaded_object* object) {
   const binary_file& file = *image.file;
-  unsigned char directory[40] = {};
+  unsigned char directory[image_sizeof_export_directory] = {};
   if (address && !read_image(image, address, directory, sizeof directory)) return false;
-  const uint32_t base = get32(file, directory + 16), functions = get32(file, directory + 20);
-  const uint32_t names = get32(file, directory + 24);
+  const uint32_t base = get32(file, directory + export_base);
+  const uint32_t functions = get32(file, directory + export_number_of_functions);
+  const uint32_t names = get32(file, directory + export_number_of_names);
   if (functions > max_exports || names > max_exports) return !(g->too_large = true);
   const size_t bytes = functions * 8 + names * 6 + g->import_count * sizeof(pe_import) + (g->dll_count + 1) * 4;
   unsigned char* block = static_cast<unsigned char*>(malloc(bytes + 16));
@@ -215,9 +220,9 @@ bool read_exports(const pe_image& image, uint32_t address, uint32_t size, gather
   pe_import* imports = reinterpret_cast<pe_import*>(name_at + names);
   uint32_t* first_import = reinterpret_cast<uint32_t*>(imports + g->import_count);
   uint16_t* name_functions = reinterpret_cast<uint16_t*>(first_import + g->dll_count + 1);
-  bool ok = read_image(image, get32(file, directory + 28), function_at, functions * 4) &&
-            read_image(image, get32(file, directory + 32), name_at, names * 4) &&
-            read_image(image, get32(file, directory + 36), name_functions, names * 2);
+  bool ok = read_image(image, get32(file, directory + export_address_of_functions), function_at, functions * 4) &&
+            read_image(image, get32(file, directory + export_address_of_names), name_at, names * 4) &&
+            read_image(image, get32(file, directory + export_address_of_name_ordinals), name_functions, names * 2);
   char text[name_capacity];
   for (uint32_t i = 0; ok && i < functions; ++i) {
     function_at[i] = get32(file, reinterpret_cast<unsigned char*>(function_at + i));
@@ -267,15 +272,17 @@ bool read_exports(const pe_image& image, uint32_t address, uint32_t size, gather
 bool read_imports(const pe_image& image, uint32_t imports, bool wide, gathered* g, object_table* table,
                   loaded_object* object) {
   const binary_file* file = image.file;
-  for (uint64_t at = imports, count = 0; imports; at += 20, ++count) {
-    unsigned char descriptor[20];
+  for (uint64_t at = imports, count = 0; imports; at += image_sizeof_import_descriptor, ++count) {
+    unsigned char descriptor[image_sizeof_import_descriptor];
     char name[name_capacity];
     if (!read_image(image, at, descriptor, sizeof descriptor)) return false;
     // The list ends at a descriptor without a name or a table of addresses.
-    const uint32_t name_address = get32(*file, descriptor + 12), addresses = get32(*file, descriptor + 16);
+    const uint32_t name_address = get32(*file, descriptor + import_name);
+    const uint32_t addresses = get32(*file, descriptor + import_first_thunk);
     if (name_address == 0 || addresses == 0) break;
     if (count == max_imports) return !(g->too_large = true);
-    const uint32_t lookups = get32(*file, descriptor) ? get32(*file, descriptor) : addresses;
+    const uint32_t original = get32(*file, descriptor + import_original_first_thunk);
+    const uint32_t lookups = original ? original : addresses;
     unsigned char first[8] = {};
     if (!read_image(image, lookups, first, wide ? 8 : 4) || !read_image_text(image, name_address, name, sizeof name))
       return false;
@@ -294,51 +301,62 @@ bool read_imports(const pe_image& image, uint32_t imports, bool wide, gathered* 
 void read_pe_object(binary_file* file, object_table* table, loaded_object* object) {
   object->state = object_not_a_library;
   file->big_endian = false;
-  unsigned char dos[64], nt[24 + 112 + 16];
+  // The DOS header, the signature and the file header, the optional
+  // header as far as its data directories.
+  unsigned char dos[64], nt[nt_optional_header], optional[optional64_data_directory];
   if (!read_bytes(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return;
-  const uint64_t nt_at = get32(*file, dos + 0x3C);
-  if (!read_bytes(file, nt_at, nt, 24) || memcmp(nt, "PE\0\0", 4) != 0) return;
-  const unsigned characteristics = get16(*file, nt + 22);
-  if ((characteristics & image_dll) == 0 || (characteristics & image_executable) == 0) return;
-  const unsigned machine = get16(*file, nt + 4);
-  const unsigned section_count = get16(*file, nt + 6);
-  const unsigned optional_size = get16(*file, nt + 20);
+  const uint64_t nt_at = get32(*file, dos + e_lfanew);
+  if (!read_bytes(file, nt_at, nt, sizeof nt) || memcmp(nt, "PE\0\0", 4) != 0) return;
+  const unsigned characteristics = get16(*file, nt + nt_characteristics);
+  if ((characteristics & image_file_dll) == 0 || (characteristics & image_file_executable_image) == 0) return;
+  const unsigned machine = get16(*file, nt + nt_machine);
+  const unsigned section_count = get16(*file, nt + nt_number_of_sections);
+  const unsigned optional_size = get16(*file, nt + nt_size_of_optional_header);
   // The optional header must be the one of the machine's word size.
   object->arch = pe_arch(machine);
   const bool wide = object->arch == arch_x64 || object->arch == arch_arm64;
-  const size_t fixed = wide ? 112 : 96;
-  if (optional_size < fixed || section_count > max_sections || !read_bytes(file, nt_at + 24, nt + 24, fixed) ||
-      (object->arch != arch_other && get16(*file, nt + 24) != (wide ? magic_pe32_plus : magic_pe32)))
+  const size_t fixed = wide ? optional64_data_directory : optional32_data_directory;
+  const uint64_t optional_at = nt_at + nt_optional_header;
+  if (optional_size < fixed || section_count > max_sections || !read_bytes(file, optional_at, optional, fixed) ||
+      (object->arch != arch_other && get16(*file, optional + optional_magic) !=
+                                         (wide ? image_nt_optional_hdr64_magic : image_nt_optional_hdr32_magic)))
     return;
-  unsigned char headers[max_sections * 40];
-  const uint64_t sections_at = nt_at + 24 + optional_size;
-  if (!read_bytes(file, sections_at, headers, section_count * 40)) return;
+  unsigned char headers[max_sections][image_sizeof_section_header];
+  const uint64_t sections_at = optional_at + optional_size;
+  if (!read_bytes(file, sections_at, headers, section_count * image_sizeof_section_header)) return;
   pe_image image{};
   image.file = file;
-  image.image_size = round_to_page(get32(*file, nt + 24 + 56));
+  image.image_size = round_to_page(get32(*file, optional + optional_size_of_image));
   // The headers reach at least to the end of the section table.
-  const uint64_t header_end = sections_at + section_count * 40;
-  const uint64_t declared_headers = get32(*file, nt + 24 + 60);
+  const uint64_t header_end = sections_at + section_count * image_sizeof_section_header;
+  const uint64_t declared_headers = get32(*file, optional + optional_size_of_headers);
   image.header_size = declared_headers > header_end ? declared_headers : header_end;
   if (image.header_size > file->size) image.header_size = file->size;
   // The headers with all the data directories lie in the pages mapped.
-  if (header_end > image.image_size || nt_at + 24 + fixed + 128 > round_to_page(image.header_size) ||
-      !lay_out(&image, nt + 24, headers, section_count))
+  const uint64_t directories_at = optional_at + fixed;
+  if (header_end > image.image_size ||
+      directories_at + image_numberof_directory_entries * image_sizeof_data_directory >
+          round_to_page(image.header_size) ||
+      !lay_out(&image, optional, headers[0], section_count))
     return;
   if (object->arch != program_arch()) {
     object->state = object_foreign;
     return;
   }
 
-  // The export directory and the import directory, the first two data
-  // directories, where there are.
+  // The export directory and the import directory, where there are.
   uint32_t exports = 0, exports_size = 0, imports = 0;
-  const uint32_t directories = get32(*file, nt + 24 + fixed - 4);
-  unsigned char entries[16];
-  if (directories > 0 && optional_size >= fixed + 8 && read_bytes(file, nt_at + 24 + fixed, entries, 8))
-    exports = get32(*file, entries), exports_size = get32(*file, entries + 4);
-  if (directories > 1 && optional_size >= fixed + 16 && read_bytes(file, nt_at + 24 + fixed + 8, entries, 4))
-    imports = get32(*file, entries);
+  const uint32_t directories =
+      get32(*file, optional + (wide ? optional64_number_of_rva_and_sizes : optional32_number_of_rva_and_sizes));
+  unsigned char entry[image_sizeof_data_directory];
+  const uint64_t export_at = image_directory_entry_export * image_sizeof_data_directory;
+  const uint64_t import_at = image_directory_entry_import * image_sizeof_data_directory;
+  if (directories > image_directory_entry_export && optional_size >= fixed + export_at + sizeof entry &&
+      read_bytes(file, directories_at + export_at, entry, sizeof entry))
+    exports = get32(*file, entry), exports_size = get32(*file, entry + 4);
+  if (directories > image_directory_entry_import && optional_size >= fixed + import_at + sizeof entry &&
+      read_bytes(file, directories_at + import_at, entry, 4))
+    imports = get32(*file, entry);
   object->needed_count = 0;
   gathered g{};
   const bool read = read_imports(image, imports, wide, &g, table, object) &&

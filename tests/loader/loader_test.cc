@@ -17,10 +17,10 @@ TEST(Loader, NamesWhatIsWrongWithTheFile) {
   fake_os.files = {{"/lib/own.so", own},
                    {"/lib/bare.so", own},
                    {"/lib/text.so", "hello"},
-                   {"/lib/program", elf(2, 1, 2, 62)},
-                   {"/lib/arm64.so", elf(2, 1, 3, 183)},
-                   {"/lib/arm.so", elf(1, 1, 3, 40)},
-                   {"/lib/s390.so", elf(2, 1, 3, 22)}};
+                   {"/lib/program", elf(elfclass64, elfdata2lsb, et_exec, em_x86_64)},
+                   {"/lib/arm64.so", elf(elfclass64, elfdata2lsb, et_dyn, em_aarch64)},
+                   {"/lib/arm.so", elf(elfclass32, elfdata2lsb, et_dyn, em_arm)},
+                   {"/lib/s390.so", elf(elfclass64, elfdata2lsb, et_dyn, em_s390)}};
   fake_os.unreadable = {"/lib/locked.so"};
   fake_os.denied = {"/lib/private.so"};
   fake_os.facts.default_folders = "/lib";
@@ -42,10 +42,9 @@ TEST(Loader, NamesWhatIsWrongWithTheFile) {
 
 TEST(Loader, RemembersAVerdictByTheFileAndItsFolder) {
   reset_fakes();
-  const uint64_t needed = 1, runpath = 29;
-  fake_os.files = {
-      {"/one/drv.so", elf_header(own_class, 1, 3, own_machine, {{runpath, "$ORIGIN/deps"}, {needed, "libx.so"}})},
-      {"/one/deps/libx.so", own}};
+  fake_os.files = {{"/one/drv.so", elf_header(own_class, elfdata2lsb, et_dyn, own_machine,
+                                              {{dt_runpath, "$ORIGIN/deps"}, {dt_needed, "libx.so"}})},
+                   {"/one/deps/libx.so", own}};
   fake_os.links = {{"/two/drv.so", "/one/drv.so"}};
   loader_state run{};
   for (const auto& [value, word] : {std::pair{"/one/drv.so", "ok"}, {"/two/drv.so", "missing-dependency:libx.so"}}) {
@@ -58,8 +57,9 @@ TEST(Loader, RemembersAVerdictByTheFileAndItsFolder) {
 
 TEST(Loader, GivesTheRoadToAFailureAndThePlacesSearched) {
   reset_fakes();
-  fake_os.files = {{"/r/drv.so", elf_header(own_class, 1, 3, own_machine, {{1, "libmid.so"}})},
-                   {"/lib/libmid.so", elf_header(own_class, 1, 3, own_machine, {{1, "libgone.so"}})}};
+  fake_os.files = {
+      {"/r/drv.so", elf_header(own_class, elfdata2lsb, et_dyn, own_machine, {{dt_needed, "libmid.so"}})},
+      {"/lib/libmid.so", elf_header(own_class, elfdata2lsb, et_dyn, own_machine, {{dt_needed, "libgone.so"}})}};
   fake_os.facts.default_folders = "/lib:/usr/lib";
   loader_state run{};
   // The driver twice (the second time from what the run remembers), then a

@@ -13,7 +13,7 @@ namespace {
 using namespace std::string_literals;
 
 TEST(Windows, FollowsWhatADllImports) {
-  const std::string x64 = pe(0x8664, dll), x86 = pe(0x014C, dll);
+  const std::string x64 = pe(image_file_machine_amd64, dll), x86 = pe(image_file_machine_i386, dll);
   const std::vector<std::string> most_imports(4096, "b.dll");
   auto one_more = most_imports;
   one_more.push_back("b.dll");
@@ -39,7 +39,7 @@ TEST(Windows, FollowsWhatADllImports) {
   for (const auto& c : cases) {
     reset_fakes();
     fake_os.rules = &windows_rules;
-    fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports)},
+    fake_os.files = {{"C:\\drv\\a.dll", pe(image_file_machine_amd64, dll, 0x80, 0, 0, c.imports)},
                      {"C:\\drv\\b.dll", x64},
                      {"C:\\sys\\b.dll", "text"},
                      {"C:\\sys\\s.dll", x64},
@@ -61,7 +61,9 @@ TEST(Windows, FollowsWhatADllImports) {
 // (Imports of a name a DLL lacks and forwarders to a DLL or a function
 // that is not there are judged under Wine, by its loader.)
 TEST(Windows, BindsWhatADllImports) {
-  const auto exporting = [](std::vector<std::string> names) { return pe(0x8664, dll, 0x80, 0, 0, {}, names); };
+  const auto exporting = [](std::vector<std::string> names) {
+    return pe(image_file_machine_amd64, dll, 0x80, 0, 0, {}, names);
+  };
   const std::string schema =
       api_set_schema(6, {{"api-ms-win-core-synch-l1-2-0", {{"", "s.dll"}}}, {"api-ms-win-empty-l1-1-0", {{"", ""}}}});
   const struct {
@@ -91,7 +93,7 @@ TEST(Windows, BindsWhatADllImports) {
   for (const auto& c : cases) {
     reset_fakes();
     fake_os.rules = &windows_rules;
-    fake_os.files = {{"C:\\drv\\a.dll", pe(0x8664, dll, 0x80, 0, 0, c.imports, c.exports)},
+    fake_os.files = {{"C:\\drv\\a.dll", pe(image_file_machine_amd64, dll, 0x80, 0, 0, c.imports, c.exports)},
                      {"C:\\drv\\b.dll", exporting({"f", "g"})},
                      {"C:\\drv\\u.dll", exporting({"g", "f"})},
                      {"C:\\drv\\z.dll", exporting({"f>b.#2"})},
