@@ -63,6 +63,7 @@ library_arch program_arch() {
 
 void set_verdict(library_verdict* verdict, verdict_kind kind, const char* subject, const char* detail) {
   verdict->kind = kind;
+  verdict->arch = arch_other;
   verdict->have[0] = verdict->elsewhere[0] = verdict->hint[0] = '\0';
   verdict->subject[0] = verdict->detail[0] = '\0';
   verdict->has_subject = subject != nullptr;
