@@ -13,6 +13,7 @@ Usage: elf_edit.py IN OUT EDIT...
   weak-rename OLD NEW  the version requirement OLD made weak and renamed NEW
                        (of the same length)
   symbol NAME FIELD V  the dynamic symbol NAME's shndx, value or info
+  retag OLD NEW        the first dynamic entry of tag OLD given tag NEW
 """
 import struct
 import sys
@@ -82,6 +83,9 @@ def main(source, target, edit, *args):
         struct.pack_into("<H", data, aux + 4, 2)
         name = strings + struct.unpack_from("<I", data, aux + 8)[0]
         data[name:name + len(args[1])] = args[1].encode()
+    elif edit == "retag":
+        at = next(at for at, tag, _ in dynamic_entries(data) if tag == int(args[0], 0))
+        struct.pack_into("<q", data, at, int(args[1], 0))
     elif edit == "symbol":
         values = {tag: value for _, tag, value in dynamic_entries(data)}
         symbols, strings = address_to_offset(data, values[6]), address_to_offset(data, values[5])

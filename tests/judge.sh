@@ -211,6 +211,14 @@ build -shared -o "$lib/bind/ini.so" ini.c entry.c
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/abs.so" symbol SQLAllocHandle shndx 0xfff1
 python3 "$edit_elf" "$lib/bind/abs.so" "$lib/bind/abs0.so" symbol SQLAllocHandle value 0
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/undef.so" symbol SQLAllocHandle shndx 0
+# Relocations as glibc reads them on x86-64: the procedure linkage table's
+# alone; DT_REL, which it ignores; DT_RELACOUNT's first entries, whose type
+# it asserts to be relative.
+printf 'int puts(const char*);\nint judge_puts(void) { return puts("x"); }\n' >puts.c
+build -shared -nostartfiles -o "$lib/bind/plt.so" puts.c entry.c
+python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/rel.so" retag 0x6ffffff9 17
+python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/relacount-huge.so" tag 0x6ffffff9 0x1000000
+python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/relative-type.so" rela 0 34
 # Libraries that load but hold no driver: a setup library, and one whose
 # only SQLAllocHandle is the Driver Manager's own.
 echo 'int ConfigDSN(void* w, unsigned short r, const char* d, const char* a) { (void)w; (void)r; (void)d; (void)a; return 1; }' >setup.c
@@ -248,6 +256,10 @@ a symbol only this program's C++ runtime defines||$lib/bind/cout.so|undefined-sy
 a call only the installer library answers||$lib/bind/ini.so|undefined-symbol:SQLGetPrivateProfileString|undefined-symbol:SQLGetPrivateProfileString
 the entry point absolute, of value 0||$lib/bind/abs0.so|not-a-driver|not-a-driver
 the entry point undefined with a value||$lib/bind/undef.so|ok|ok
+relocations of the procedure linkage table alone||$lib/bind/plt.so|ok|ok
+DT_REL, which glibc ignores on x86-64||$lib/bind/rel.so|ok|ok
+DT_RELACOUNT past the relative entries||$lib/bind/relacount-huge.so|not-a-library|not-a-library
+a relative entry of another type||$lib/bind/relative-type.so|not-a-library|not-a-library
 the Driver Manager's own SQLAllocHandle||$lib/bind/managers.so|not-a-driver|-
 position-independent program||$lib/pie|not-a-library|not-a-library
 static position-independent program||$lib/static-pie|not-a-library|not-a-library

@@ -27,8 +27,12 @@ enum : size_t { name_capacity = 4096, list_capacity = 65536 };
 struct dynamic_info {
   // What binding reads.
   uint64_t hash, gnu_hash, symbols, symbol_size, strings_size, versions;
-  uint64_t relocations, relocations_size, relocation_size, relative_count, plt, plt_size, plt_kind;
-  bool rela;
+  // DT_RELA's and DT_REL's tables apart: a machine's loader reads one kind.
+  struct relocation_table {
+    uint64_t address, size, entry_size, relative_count;
+    bool present;
+  } rela, rel;
+  uint64_t plt, plt_size, plt_kind;
   // What the file needs, where it looks, its flags.
   uint64_t strings, soname, rpath, runpath, flags_1, requirements, definitions, relr_entry_size;
   bool has_soname, has_rpath, has_runpath, has_relr;
@@ -255,14 +259,14 @@ bool note_entry(dynamic_info* info, uint64_t tag, uint64_t value) {
     case dt_symtab: info->symbols = value; break;
     case dt_syment: info->symbol_size = value; break;
     case dt_versym: info->versions = value; break;
-    case dt_rela: info->relocations = value, info->rela = true; break;
-    case dt_rel: info->relocations = value, info->rela = false; break;
-    case dt_relasz:
-    case dt_relsz: info->relocations_size = value; break;
-    case dt_relaent:
-    case dt_relent: info->relocation_size = value; break;
-    case dt_relacount:
-    case dt_relcount: info->relative_count = value; break;
+    case dt_rela: info->rela.address = value, info->rela.present = true; break;
+    case dt_rel: info->rel.address = value, info->rel.present = true; break;
+    case dt_relasz: info->rela.size = value; break;
+    case dt_relsz: info->rel.size = value; break;
+    case dt_relaent: info->rela.entry_size = value; break;
+    case dt_relent: info->rel.entry_size = value; break;
+    case dt_relacount: info->rela.relative_count = value; break;
+    case dt_relcount: info->rel.relative_count = value; break;
     case dt_jmprel: info->plt = value; break;
     case dt_pltrelsz: info->plt_size = value; break;
     case dt_pltrel: info->plt_kind = value; break;
@@ -528,8 +532,10 @@ symbols_end count_symbols(symbol_reading* r) {
 
 // Reads one range of relocations, in chunks of whole entries, keeping the
 // symbols they bind and any relocation of a type glibc does not know;
-// false where an entry cannot be read.
-bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size) {
+// false where an entry cannot be read, or where one of the first relative
+// entries (which glibc applies without a lookup, asserting their type on
+// x86-64) is of another type.
+bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size, uint64_t relative_entries) {
   const elf_image& elf = *r->elf;
   const uint64_t entry_size = r->relocation_size;
   unsigned char chunk[65536 - 65536 % 24];
@@ -548,6 +554,10 @@ bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size) {
     const uint64_t info = elf.wide ? get64(*elf.file, entry + elf64_r_info) : get32(*elf.file, entry + elf32_r_info);
     const uint32_t type = elf.wide ? elf64_r_type(info) : elf32_r_type(info);
     const uint32_t symbol = elf.wide ? elf64_r_sym(info) : elf32_r_sym(info);
+    if (at / entry_size < relative_entries) {
+      if (type != r_x86_64_relative) return false;
+      continue;
+    }
     const bool known = known_type(r->machine, type);
     if (!known) r->bound[r->bound_count++] = {0, false, true};
     if (symbol == 0 || binds_nothing(r->machine, type) || !known) continue;
@@ -557,24 +567,37 @@ bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size) {
   return true;
 }
 
+// Whether the machine's loader reads Elf_Rela entries (DT_RELA) rather than
+// Elf_Rel ones (DT_REL): it reads one kind alone, and ignores the other.
+bool reads_rela(unsigned machine) { return machine != em_386 && machine != em_arm; }
+
 // The symbols the relocations bind, in the order glibc processes them:
 // read before the symbols, since they decide how many to read where no
-// hash table counts them. Those glibc applies as relative without reading
-// them are passed over.
+// hash table counts them. The table of the machine's kind, then the
+// procedure linkage table's (one range where they meet, as glibc binds
+// them at load); the first DT_RELACOUNT entries of the first range are
+// relative, and glibc applies them without a lookup.
 symbols_end read_relocations(symbol_reading* r) {
   const dynamic_info& info = *r->info;
-  uint64_t ranges[2][2] = {{info.relocations, info.relocations_size}, {info.plt_kind ? info.plt : 0, info.plt_size}};
-  if (ranges[1][0] && ranges[0][0] + ranges[0][1] == ranges[1][0] + ranges[1][1]) ranges[0][1] -= ranges[1][1];
+  const dynamic_info::relocation_table& own = reads_rela(r->machine) ? info.rela : info.rel;
+  uint64_t ranges[2][2] = {{own.present ? own.address : 0, own.present ? own.size : 0}, {0, 0}};
+  if (info.plt_kind) {
+    const uint64_t start = info.plt, size = info.plt_size;
+    if (ranges[0][0] + ranges[0][1] == start + size && size <= ranges[0][1]) ranges[0][1] -= size;
+    if (ranges[0][0] + ranges[0][1] == start) ranges[0][1] += size;
+    else ranges[1][0] = start, ranges[1][1] = size;
+  }
   const uint64_t entry_size = r->relocation_size;
-  const uint64_t relative =
-      info.relative_count * entry_size < ranges[0][1] ? info.relative_count * entry_size : ranges[0][1];
-  ranges[0][0] += relative, ranges[0][1] -= relative;
-  const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size;
+  const uint64_t relative = own.relative_count < ranges[0][1] / entry_size ? own.relative_count : ranges[0][1] / entry_size;
+  // Only x86-64's loader asserts their type: elsewhere they are passed over.
+  const uint64_t checked = r->machine == em_x86_64 ? relative : 0;
+  ranges[0][0] += (relative - checked) * entry_size, ranges[0][1] -= (relative - checked) * entry_size;
+  const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size - checked;
   if (relocation_count > max_count) return symbols_unread;
   r->bound = static_cast<elf_reference*>(malloc(relocation_count * sizeof(elf_reference) + 8));
   if (!r->bound) return symbols_unread;
-  for (const auto& range : ranges)
-    if (!scan_relocations(r, range[0], range[1])) return symbols_refused;
+  if (!scan_relocations(r, ranges[0][0], ranges[0][1], checked) || !scan_relocations(r, ranges[1][0], ranges[1][1], 0))
+    return symbols_refused;
   return r->symbol_count > max_count ? symbols_unread : symbols_read;
 }
 
@@ -734,12 +757,12 @@ bool read_symbols(elf_image* elf, const dynamic_info& info, unsigned machine, lo
   r.elf = elf, r.info = &info, r.object = object, r.machine = machine;
   r.word_size = elf->wide ? 8 : 4;
   r.symbol_size = elf->wide ? elf64_sym_size : elf32_sym_size;
-  // The entries the loader applies: Elf64_Rela's on 64-bit machines (DT_REL
-  // taken as Elf32_Rel's there too), Elf32_Rel's on 32-bit ones.
-  r.relocation_size = info.rela && elf->wide ? elf64_rela_size : elf32_rel_size;
-  // glibc asserts these.
-  if ((info.relocations && info.relocation_size != r.relocation_size) ||
-      (info.plt_kind && info.plt_kind != (info.rela ? dt_rela : dt_rel)))
+  // The entries the machine's loader applies, of the size it asserts (a
+  // missing DT_RELAENT is one it dies of), and the kind DT_PLTREL must name.
+  const bool rela = reads_rela(machine);
+  r.relocation_size = rela ? (elf->wide ? elf64_rela_size : elf32_rela_size) : (elf->wide ? elf64_rel_size : elf32_rel_size);
+  const dynamic_info::relocation_table& own = rela ? info.rela : info.rel;
+  if ((own.present && own.entry_size != r.relocation_size) || (info.plt_kind && info.plt_kind != (rela ? dt_rela : dt_rel)))
     return false;
   symbols_end end = read_hash_header(&r);
   if (end == symbols_read) end = read_buckets(&r);
