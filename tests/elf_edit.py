@@ -12,7 +12,7 @@ Usage: elf_edit.py IN OUT EDIT...
   rela N TYPE          the type of the Nth entry of DT_RELA (-1: the last)
   weak-rename OLD NEW  the version requirement OLD made weak and renamed NEW
                        (of the same length)
-  symbol NAME FIELD V  the dynamic symbol NAME's shndx, value or info
+  symbol NAME FIELD V  the dynamic symbol NAME's name (offset), shndx, value or info
   retag OLD NEW        the first dynamic entry of tag OLD given tag NEW
 """
 import struct
@@ -92,7 +92,7 @@ def main(source, target, edit, *args):
         at = symbols
         while data[strings + struct.unpack_from("<I", data, at)[0]:].split(b"\0")[0] != args[0].encode():
             at += 24
-        offset, form = {"info": (4, "<B"), "shndx": (6, "<H"), "value": (8, "<Q")}[args[1]]
+        offset, form = {"name": (0, "<I"), "info": (4, "<B"), "shndx": (6, "<H"), "value": (8, "<Q")}[args[1]]
         struct.pack_into(form, data, at + offset, int(args[2], 0))
     open(target, "wb").write(data)
 

@@ -219,6 +219,12 @@ build -shared -nostartfiles -o "$lib/bind/plt.so" puts.c entry.c
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/rel.so" retag 0x6ffffff9 17
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/relacount-huge.so" tag 0x6ffffff9 0x1000000
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/relative-type.so" rela 0 34
+# Version indices with no version tables (DT_VERNEED renamed), and one
+# symbol's name far past the strings.
+printf 'int puts(const char*);\nint judge_unused(void) { return puts("x"); }\n' >unused.c
+build -shared -o "$lib/bind/unused.so" unused.c entry.c
+python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/no-verneed.so" retag 0x6ffffffe 0x6ffffdf8
+python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/far-name.so" symbol judge_unused name 0x1000000
 # Libraries that load but hold no driver: a setup library, and one whose
 # only SQLAllocHandle is the Driver Manager's own.
 echo 'int ConfigDSN(void* w, unsigned short r, const char* d, const char* a) { (void)w; (void)r; (void)d; (void)a; return 1; }' >setup.c
@@ -260,6 +266,8 @@ relocations of the procedure linkage table alone||$lib/bind/plt.so|ok|ok
 DT_REL, which glibc ignores on x86-64||$lib/bind/rel.so|ok|ok
 DT_RELACOUNT past the relative entries||$lib/bind/relacount-huge.so|not-a-library|not-a-library
 a relative entry of another type||$lib/bind/relative-type.so|not-a-library|not-a-library
+version indices, no version tables||$lib/bind/no-verneed.so|not-a-library|not-a-library
+a name past its segment no lookup reads||$lib/bind/far-name.so|ok|ok
 the Driver Manager's own SQLAllocHandle||$lib/bind/managers.so|not-a-driver|-
 position-independent program||$lib/pie|not-a-library|not-a-library
 static position-independent program||$lib/static-pie|not-a-library|not-a-library

@@ -453,16 +453,20 @@ struct symbol_reading {
   uint32_t symbol_count;
   uint64_t strings_size;  // as far as the symbols name them
   uint64_t version_high;  // the highest version index
+  // glibc's (its base definition counted): it reads a version index past it,
+  // or any but 0 where the file has no version tables, and dies of it.
+  uint64_t glibc_version_high;
   uint32_t* buckets;      // the hash table's buckets, read
   elf_reference* bound;   // what the relocations bind, in their order
   uint32_t bound_count;
   unsigned char* raw;   // the symbols as the file holds them
   unsigned char* seen;  // a bit a symbol: already looked up
+  uint16_t* versym;     // the version indices, where binding keeps none
   block_room room;      // the block binding keeps
 };
 
 void free_reading(symbol_reading* r) {
-  free(r->buckets), free(r->bound), free(r->raw), free(r->seen), free(r->room.block);
+  free(r->buckets), free(r->bound), free(r->raw), free(r->seen), free(r->versym), free(r->room.block);
 }
 
 // The hash table's header: the sizes of its parts and where they lie.
@@ -622,12 +626,13 @@ symbols_end read_symbol_table(symbol_reading* r) {
     const uint32_t name = get32(*r->elf->file, r->raw + i * r->symbol_size + st_name);
     if (name >= r->strings_size) r->strings_size = uint64_t{name} + 256;
   }
-  uint32_t high = 0;
+  uint32_t high = 0, glibc_high = 0;
   for (uint32_t i = 0; i < object.need_count + object.definition_count; ++i) {
     const symbol_version& v = version_at(*r->elf->table, object, i);
     if ((v.index & versym_index) > high && (i < object.need_count || !v.base)) high = v.index & versym_index;
+    if ((v.index & versym_index) > glibc_high) glibc_high = v.index & versym_index;
   }
-  r->version_high = high;
+  r->version_high = high, r->glibc_version_high = glibc_high;
   return r->strings_size > max_strings ? symbols_unread : symbols_read;
 }
 
@@ -696,8 +701,12 @@ void fill_strings(symbol_reading* r) {
   for (uint64_t piece = 0; at < r->strings_size; at += piece) {
     piece = r->strings_size - at < 65536 ? r->strings_size - at : 65536;
     if (read_image(*r->elf, r->elf->strings + at, strings + at, piece)) continue;
-    piece = piece < 4096 ? piece : 4096;
-    if (!read_image(*r->elf, r->elf->strings + at, strings + at, piece)) break;
+    // Up to the end of the segment: a name past it reads as zeros, and
+    // spoils no other.
+    const load_segment* load = segment_at(*r->elf, r->elf->strings + at);
+    const uint64_t mapped = load ? load->memory_size - (r->elf->strings + at - load->address) : 0;
+    piece = piece < mapped ? piece : mapped;
+    if (piece == 0 || !read_image(*r->elf, r->elf->strings + at, strings + at, piece)) break;
   }
   memset(strings + at, 0, r->strings_size + 1 - at);
   r->tables.strings = strings, r->tables.strings_size = static_cast<uint32_t>(r->strings_size);
@@ -712,6 +721,13 @@ bool fill_references(symbol_reading* r) {
   uint32_t count = 0;
   r->seen = static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1));
   if (!r->seen) return false;
+  const uint16_t* versions = r->tables.symbol_versions;
+  if (r->info->versions && !versions) {
+    r->versym = static_cast<uint16_t*>(malloc(r->symbol_count * 2 + 2));
+    if (!r->versym || !read_image(*r->elf, r->info->versions, r->versym, r->symbol_count * 2)) return false;
+    for (uint32_t i = 0; i < r->symbol_count; ++i) r->versym[i] = get16(*r->elf->file, reinterpret_cast<unsigned char*>(r->versym + i));
+    versions = r->versym;
+  }
   for (uint32_t i = 0; i < r->bound_count; ++i) {
     const uint32_t symbol = r->bound[i].symbol;
     if (r->bound[i].unknown_type) {
@@ -723,6 +739,8 @@ bool fill_references(symbol_reading* r) {
     if (symbol_binding(referred.info) == stb_local || visibility == stv_internal || visibility == stv_hidden) continue;
     if (r->seen[symbol / 8] & (1 << (symbol % 8))) continue;
     r->seen[symbol / 8] |= static_cast<unsigned char>(1 << (symbol % 8));
+    const uint32_t index = versions ? versions[symbol] & versym_index : 0;
+    if (r->glibc_version_high ? index > r->glibc_version_high : index != 0) return false;
     references[count++] = r->bound[i];
   }
   r->tables.references = references, r->tables.reference_count = count;
