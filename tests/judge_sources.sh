@@ -20,58 +20,17 @@ iodbc=false
 
 printf 'short SQLAllocHandle(short t, void* i, void** o) { (void)t; (void)i; *o = (void*)1; return 0; }\n' >entry.c
 cc -shared -fPIC -o "$work/libjudge.so" entry.c
-echo 'int judge_nothing(void) { return 0; }' >none.c
-cc -shared -fPIC -o "$work/libnone.so" none.c
-cat >odbcinst.ini <<INI
-[Judge]
-Driver=$work/libjudge.so
-
-[Broken]
-Driver=/nonexistent/libx.so
-
-[NoEntry]
-Driver=$work/libnone.so
-
-[Drv64]
-Driver=/nonexistent/lib32.so
-Driver64=$work/libjudge.so
-INI
-cp odbcinst.ini a/ && cp odbcinst.ini b/
+echo 'int judge_nothing(void) { return 0; }' | cc -shared -fPIC -x c -o "$work/libnone.so" -
+printf '[Judge]\nDriver=%s\n[Broken]\nDriver=/nonexistent/libx.so\n[NoEntry]\nDriver=%s\n[Drv64]\nDriver=/no/32.so\nDriver64=%s\n' \
+  "$work/libjudge.so" "$work/libnone.so" "$work/libjudge.so" | tee a/odbcinst.ini b/odbcinst.ini >odbcinst.ini
 # Set a: the seven sources of a first try (iODBC lists those of
 # [ODBC Data Sources], unixODBC the sections), a driver without its entry
 # point, Driver64, and a user source over a system one of the same name.
-cat >a/odbc.ini <<INI
-[ODBC Data Sources]
-good=Judge
-lower=judge
-typo=Judge 1
-bypath=Judge
-broken=Broken
-nodriver=none
-noentry=NoEntry
-drv64=Drv64
-shadow=Broken
-absent=Judge
-
-[good]
-Driver=Judge
-[lower]
-Driver=judge
-[typo]
-Driver=Judge 1
-[bypath]
-Driver=$work/libjudge.so
-[broken]
-Driver=Broken
-[nodriver]
-Description=no driver named
-[noentry]
-Driver=NoEntry
-[drv64]
-Driver=Drv64
-[shadow]
-Driver=Broken
-INI
+sources="good=Judge lower=judge typo=Judge 1 bypath=$work/libjudge.so broken=Broken nodriver= noentry=NoEntry drv64=Drv64 shadow=Broken"
+{
+  echo '[ODBC Data Sources]' && sed 's/\([a-z0-9]*\)=[^=]*\( \|$\)/\1=x\n/g' <<<"$sources absent=x"
+  sed 's/\([a-z0-9]*\)=\([^=]*\)\( \|$\)/[\1]\nDriver=\2\n/g; s/^Driver=$/Description=none/M' <<<"$sources"
+} >a/odbc.ini
 printf '[ODBC Data Sources]\nshadow=Judge\n\n[shadow]\nDriver=Judge\nPassword=hunter2\n' >a/user.ini
 # Set b: a default source, which unixODBC's SQLConnect goes on to.
 printf '[ODBC Data Sources]\nDefault=Judge\nnodriver=x\ntypo=x\n' >b/odbc.ini
