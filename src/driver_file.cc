@@ -2,10 +2,10 @@
 #include "driver_file.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "loader/paths.h"
 #include "platform/platform.h"
 #include "product_version.h"
 
@@ -67,12 +67,12 @@ static void note_setup_hint(const char* description, const char* listed_settings
   const char* dot = strchr(name, '.');
   const bool capital_s = dot && dot - name >= 2 && dot[-1] == 'S' && islower(static_cast<unsigned char>(dot[-2]));
   if (same)
-    snprintf(
-        verdict->hint, sizeof verdict->hint,
-        "Driver names the same file as Setup, the driver's setup library: point Driver at the driver's own library");
+    copy_text(verdict->hint,
+              "Driver names the same file as Setup, the driver's setup library: point Driver at the driver's own library",
+              sizeof verdict->hint);
   else if (strstr(lower, "setup") || capital_s)
-    snprintf(verdict->hint, sizeof verdict->hint,
-             "the name looks like a driver's setup library: point Driver at the driver's own library");
+    copy_text(verdict->hint, "the name looks like a driver's setup library: point Driver at the driver's own library",
+              sizeof verdict->hint);
 }
 
 void print_driver_file(const char* description, const char* listed_settings, const list_options& options,

@@ -2,9 +2,9 @@
 // its loader's.
 #include "library_check.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "loader/paths.h"
 #include "platform/platform.h"
 
 // Files of the name found nowhere where a vendor's layout puts them but no
@@ -35,12 +35,15 @@ static void note_elsewhere(const char* value, library_verdict* verdict) {
                 {parent, "/lib64"}};
   for (const auto& place : places) {
     char candidate[4096];
-    snprintf(candidate, sizeof candidate, "%.*s%s", static_cast<int>(place.kept), absolute, place.sub);
+    memcpy(candidate, absolute, place.kept);
+    copy_text(candidate + place.kept, place.sub, sizeof candidate - place.kept);
     bool searched = false;
     for (const char* at = verdict->searched; *at && !searched; at += strlen(at) + 1)
       searched = strcmp(at, candidate) == 0;
     const size_t used = strlen(candidate);
-    snprintf(candidate + used, sizeof candidate - used, "/%s", name);
+    if (used + 2 + strlen(name) > sizeof candidate) continue;
+    candidate[used] = '/';
+    copy_text(candidate + used + 1, name, sizeof candidate - used - 1);
     if (!searched && platform_file_readable(candidate))
       add_place(verdict->elsewhere, sizeof verdict->elsewhere, candidate);
   }
