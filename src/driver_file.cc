@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "library_version.h"
 #include "platform/platform.h"
-#include "product_version.h"
 
 char windows_dir[260] = "";
 
@@ -48,7 +48,7 @@ static char* join_path(const char* head, const char* tail, char* buffer, size_t 
 }
 
 void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
-                       const line_writer& out, loader_state& run, library_verdict* verdict) {
+                       const line_writer& out, loader_state& run, package_memory& packages, library_verdict* verdict) {
   if (options.check_library) check_library(run, nullptr, nullptr, verdict);
   driver_key key;
   if (!platform_open_driver_key(description, listed_settings, &key)) return;
@@ -66,7 +66,7 @@ void print_driver_file(const char* description, const char* listed_settings, con
   if (show_version || options.check_library) {
     char path_buffer[261];
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
-    if (path && show_version) print_product_version(path, out);
+    if (path && show_version) print_library_version(run, packages, value, path, out);
     if (path && options.check_library) check_library(run, value, path, verdict);
     if (path != path_buffer) free(path);
   }

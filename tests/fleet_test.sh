@@ -8,8 +8,11 @@ ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local "$(dirname "$0")/../co
   -e "quorbel_command=$(realpath "$1") quorbel_output=$work/drivers.jsonl" \
   -e "{\"quorbel_environment\": {\"ODBCSYSINI\": \"$work\"}}" >"$work/log" 2>&1
 check "the playbook runs" "$?" 0
-check "one object per driver, with its host" "$(python3 -c 'import json, sys
-for line in open(sys.argv[1]): print(*(json.loads(line)[k] for k in ("host", "description", "check")))' \
-  "$work/drivers.jsonl" 2>&1)" $'localhost SQLite3 ok\nlocalhost Gone missing\nlocalhost Also gone missing'
+check "one object per driver, with its host and dpkg's version" "$(python3 -c 'import json, sys
+for line in open(sys.argv[1]):
+    print(*(json.loads(line).get(k, "-") for k in ("host", "description", "check", "version")))' \
+  "$work/drivers.jsonl" 2>&1)" "localhost SQLite3 ok $(dpkg-query -W -f='${Version}' libsqliteodbc)
+localhost Gone missing -
+localhost Also gone missing -"
 check "the drivers not ok, by word" "$(grep -o '"msg": ".*"' "$work/log")" '"msg": "missing: localhost Gone, localhost Also gone"'
 checks_done "fleet recipe"
