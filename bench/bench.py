@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Times the native quorbel against the Driver Manager alone.
 
-Each scenario is a private odbcinst.ini. For each, quorbel -b, -v -a,
--v -a -c, -j -v -a and the bare SQLDrivers loop (the floor) run side by
-side, interleaved, and the median wall time of each is printed with its
-ratio to the bare loop and its peak memory, against the targets below.
+Each scenario is a private odbcinst.ini. For each, quorbel -b, -a,
+-a -c, -j -a and the bare SQLDrivers loop (the floor) run side by side,
+interleaved, and the median wall time of each is printed with its ratio to
+the bare loop and its peak memory, against the targets below.
 
 - real loads: sections over the four Debian driver libraries (psqlodbcw,
   psqlodbca, libmaodbc, libsqlite3odbc: four different loads, psqlodbcw's
@@ -14,12 +14,15 @@ ratio to the bare loop and its peak memory, against the targets below.
   link to psqlodbcw.so; unixODBC lists 46 of the larger ones;
 - a hostile load: a chain of 1,000 libraries, each with an RPATH folder that
   does not exist, found through LD_LIBRARY_PATH; quorbel -b -c alone;
-- what -c adds to the bare loop, beside one `ldd -r` of psqlodbcw.so.
+- what -c adds to the bare loop, beside one `ldd -r` of psqlodbcw.so;
+- -v over Debian's five drivers as their packages register them, which
+  reads the package database once, beside quorbel and the bare loop.
 
 Then callgrind counts instructions: quorbel's own per driver, which do not
 depend on how busy the machine is.
 
-Usage: bench.py BUILD_DIR   (BENCH_RUNS sets the runs per command)
+Usage: bench.py BUILD_DIR   (BENCH_RUNS sets the runs per command;
+BENCH_ONLY=versions measures -v alone)
 """
 import glob
 import os
@@ -39,15 +42,21 @@ REAL = ["psqlodbcw.so", "psqlodbca.so", "libmaodbc.so", "libsqlite3odbc.so"]
 # (scenario, sections): command -> ratio to the bare loop (or to another
 # command) that quorbel promises.
 TARGETS = {
-    ("driver only", 10): {"quorbel -v -a -c": 1.1},
-    ("driver only", 48): {"quorbel -v -a -c": 1.05},
-    ("debian", 12): {"quorbel -v -a -c": 1.25},
-    ("debian", 48): {"quorbel -v -a -c": 1.1},
-    ("benchmark", 10): {"quorbel -b": 1.05, "quorbel -v -a": 1.7, "quorbel -v -a -c": 1.1},
-    ("benchmark", 50): {"quorbel -b": 1.05, "quorbel -v -a": 1.7, "quorbel -v -a -c": 1.1,
-                        "quorbel -j -v -a": (1.05, "quorbel -v -a")},
+    ("driver only", 10): {"quorbel -a -c": 1.1},
+    ("driver only", 48): {"quorbel -a -c": 1.05},
+    ("debian", 12): {"quorbel -a -c": 1.25},
+    ("debian", 48): {"quorbel -a -c": 1.1},
+    ("benchmark", 10): {"quorbel -b": 1.05, "quorbel -a": 1.7, "quorbel -a -c": 1.1},
+    ("benchmark", 50): {"quorbel -b": 1.05, "quorbel -a": 1.7, "quorbel -a -c": 1.1,
+                        "quorbel -j -a": (1.05, "quorbel -a")},
 }
 HOSTILE_SECONDS = 0.3
+# Debian's ODBC driver packages' drivers, as they register them, and what
+# -v may take over them.
+DEBIAN_DRIVERS = [("PostgreSQL ANSI", "psqlodbca.so"), ("PostgreSQL Unicode", "psqlodbcw.so"),
+                  ("MariaDB Unicode", "libmaodbc.so"), ("FreeTDS", "libtdsodbc.so"),
+                  ("SQLite3", "libsqlite3odbc.so")]
+VERSIONS_SECONDS = 0.05
 
 
 def write_ini(folder, layout, count):
@@ -165,21 +174,51 @@ def hostile_chain(folder, count):
     return lib
 
 
+def versions_cost(quorbel, bare, folder):
+    """-v over Debian's five drivers, registered as their packages register
+    them, beside the listing without it and the bare loop: True when it is
+    within its target."""
+    with open(os.path.join(folder, "odbcinst.ini"), "w") as ini:
+        for name, library in DEBIAN_DRIVERS:
+            ini.write(f"[{name}]\nDescription={name}\nDriver={library}\nUsageCount=1\n\n")
+    env = dict(os.environ, ODBCSYSINI=folder)
+    lines = subprocess.run([quorbel, "-v"], env=env, capture_output=True, check=True).stdout.splitlines()
+    if sum(line.count(b"\t") == 2 for line in lines) != len(DEBIAN_DRIVERS):
+        sys.exit(f"quorbel -v gave no version to some of Debian's drivers: {lines}")
+    commands = {"quorbel": [quorbel], "quorbel -v": [quorbel, "-v"], "quorbel -j -v": [quorbel, "-j", "-v"],
+                "bare loop": [bare]}
+    median = medians(commands, env, RUNS)
+    print(f"-v over Debian's {len(DEBIAN_DRIVERS)} drivers (the package database read once)")
+    for name in commands:
+        verdict = ""
+        if name == "quorbel -v":
+            verdict = f"  target {VERSIONS_SECONDS * 1000:.0f} ms, " + \
+                      ("met" if median[name] <= VERSIONS_SECONDS else "MISSED")
+        print(f"  {name:17} {median[name] * 1000:8.2f} ms  {median[name] / median['bare loop']:5.2f}x  "
+              f"peak {peak_memory(commands[name], env):6d} KiB{verdict}")
+    print(f"  -v adds {(median['quorbel -v'] - median['quorbel']) * 1000:.2f} ms\n")
+    return median["quorbel -v"] <= VERSIONS_SECONDS
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build/linux"
     quorbel = os.path.abspath(os.path.join(build, "quorbel"))
     bare = os.path.abspath(os.path.join(build, "tests", "bare_drivers_loop"))
     commands = {
         "quorbel -b": [quorbel, "-b"],
-        "quorbel -v -a": [quorbel, "-v", "-a"],
-        "quorbel -v -a -c": [quorbel, "-v", "-a", "-c"],
-        "quorbel -j -v -a": [quorbel, "-j", "-v", "-a"],
+        "quorbel -a": [quorbel, "-a"],
+        "quorbel -a -c": [quorbel, "-a", "-c"],
+        "quorbel -j -a": [quorbel, "-j", "-a"],
         "bare loop": [bare],
     }
-    missing = [name for name in REAL if not os.path.exists(os.path.join(ODBC, name))]
+    libraries = set(REAL) | {library for _, library in DEBIAN_DRIVERS}
+    missing = [name for name in sorted(libraries) if not os.path.exists(os.path.join(ODBC, name))]
     if missing:
-        sys.exit(f"no {', '.join(missing)} in {ODBC}: install odbc-postgresql odbc-mariadb libsqliteodbc")
+        sys.exit(f"no {', '.join(missing)} in {ODBC}: install odbc-postgresql odbc-mariadb tdsodbc libsqliteodbc")
     missed = []
+    if os.environ.get("BENCH_ONLY") == "versions":
+        with tempfile.TemporaryDirectory() as folder:
+            return 0 if versions_cost(quorbel, bare, folder) else 1
     print(f"median of {RUNS} interleaved runs ({LARGE_RUNS} over 1,000 sections); ratio to the bare "
           "SQLDrivers loop\n")
     scenarios = [("driver only", 10), ("driver only", 48), ("debian", 12), ("debian", 48),
@@ -210,8 +249,8 @@ def main():
         write_ini(folder, "debian", 50)
         ldd = {"ldd -r psqlodbcw.so": ["ldd", "-r", os.path.join(ODBC, "psqlodbcw.so")]}
         median = medians({**commands, **ldd}, env, RUNS)
-        added = median["quorbel -v -a -c"] - median["quorbel -v -a"]
-        print(f"-c at 50 drivers adds {added * 1000:.2f} ms to quorbel -v -a: "
+        added = median["quorbel -a -c"] - median["quorbel -a"]
+        print(f"-c at 50 drivers adds {added * 1000:.2f} ms to quorbel -a: "
               f"{added / median['ldd -r psqlodbcw.so']:.2f} of one ldd -r of psqlodbcw.so "
               f"({median['ldd -r psqlodbcw.so'] * 1000:.2f} ms)\n")
 
@@ -224,8 +263,11 @@ def main():
         if seconds > HOSTILE_SECONDS:
             missed.append("the hostile chain")
 
+        if not versions_cost(quorbel, bare, folder):
+            missed.append("-v over Debian's drivers")
+
         print("instructions per driver (callgrind, between 12 and 48 sections laid out as Debian does)")
-        for name in ("quorbel -b", "quorbel -v -a", "quorbel -v -a -c", "quorbel -j -v -a", "bare loop"):
+        for name in ("quorbel -b", "quorbel -a", "quorbel -a -c", "quorbel -j -a", "bare loop"):
             own, total = {}, {}
             for size in (12, 48):
                 write_ini(folder, "debian", size)

@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 # The 32-bit Wine is optional: where it cannot be installed (its i386 index
 # missing while a mirror syncs), the 32-bit program's Wine tests skip.
 scripts/install-packages.sh --optional wine32:i386 g++ cmake make googletest libgtest-dev unixodbc-dev odbcinst patchelf \
-  libsqliteodbc clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
-  wine wine64 perl dpkg-dev lintian python3-yaml libiodbc2 unixodbc iodbc man-db || exit 1
+  libsqliteodbc odbc-postgresql odbc-mariadb tdsodbc rpm clang libclang-rt-14-dev g++-mingw-w64-i686 \
+  g++-mingw-w64-x86-64 wine wine64 perl dpkg-dev lintian python3-yaml libiodbc2 unixodbc iodbc man-db || exit 1
 # Ansible's core alone, for the fleet recipe's test.
 scripts/install-packages.sh --no-install-recommends ansible-core || exit 1
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "library_version.h"
 #include "loader/paths.h"
 #include "platform/platform.h"
-#include "product_version.h"
 
 char windows_dir[260] = "";
 
@@ -68,7 +68,7 @@ static void note_setup_hint(const char* description, const char* listed_settings
   const bool capital_s = dot && dot - name >= 2 && dot[-1] == 'S' && islower(static_cast<unsigned char>(dot[-2]));
   if (same)
     copy_text(verdict->hint,
-              "Driver names the same file as Setup, the driver's setup library: point Driver at the driver's own library",
+              "Driver and Setup name the same file: if it is the setup library, point Driver at the driver's own library",
               sizeof verdict->hint);
   else if (strstr(lower, "setup") || capital_s)
     copy_text(verdict->hint, "the name looks like a driver's setup library: point Driver at the driver's own library",
@@ -76,7 +76,7 @@ static void note_setup_hint(const char* description, const char* listed_settings
 }
 
 void print_driver_file(const char* description, const char* listed_settings, const list_options& options,
-                       const line_writer& out, loader_state& run, library_verdict* verdict) {
+                       const line_writer& out, loader_state& run, package_memory& packages, library_verdict* verdict) {
   if (options.check_library) check_library(run, nullptr, nullptr, verdict);
   driver_key key;
   if (!platform_open_driver_key(description, listed_settings, &key)) return;
@@ -94,7 +94,7 @@ void print_driver_file(const char* description, const char* listed_settings, con
   if (show_version || options.check_library) {
     char path_buffer[261];
     char* path = join_path(head, tail, path_buffer, sizeof path_buffer);
-    if (path && show_version) print_product_version(path, out);
+    if (path && show_version) print_library_version(run, packages, value, path, out);
     if (path && options.check_library) check_library(run, value, path, verdict);
     if (path && options.check_library && verdict->kind == verdict_missing && !verdict->has_subject)
       note_setup_hint(description, listed_settings, value, verdict);

@@ -8,6 +8,7 @@
 #include "attributes.h"
 #include "driver_file.h"
 #include "library_check.h"
+#include "library_version.h"
 #include "number_text.h"
 #include "output/line_writer.h"
 #include "platform/platform.h"
@@ -32,8 +33,8 @@ static bool list_is_whole(SQLRETURN result, bool description_cut, const SQLCHAR*
 }
 
 // Counts the drivers listed, and notes a library check that was not "ok".
-static int write_driver_lines(const list_options& options, loader_state& run, int* listed_drivers, size_t* listed_bytes,
-                              bool* names_cut, bool* library_problems) {
+static int write_driver_lines(const list_options& options, loader_state& run, package_memory& packages,
+                              int* listed_drivers, size_t* listed_bytes, bool* names_cut, bool* library_problems) {
   const line_writer& out = options.json_lines ? json_lines : tab_lines;
   SQLCHAR description[256];
   SQLCHAR attributes[attributes_capacity + 1];
@@ -68,7 +69,8 @@ static int write_driver_lines(const list_options& options, loader_state& run, in
     const bool whole = list_is_whole(result, description_cut, attributes, attributes_length);
     library_verdict verdict;
     if (!options.brief || options.check_library)
-      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, run, &verdict);
+      print_driver_file(description_cut ? nullptr : name, whole ? listed : nullptr, options, out, run, packages,
+                        &verdict);
     if (!options.brief && options.show_attributes) print_attributes(listed, attributes_length, whole, out);
     if (options.check_library) {
       char word[word_capacity];
@@ -90,8 +92,11 @@ static int driver_listing(const list_options& options) {
   bool library_problems = false;
   // What the checks read, kept for the whole listing.
   loader_state run{};
-  int status = write_driver_lines(options, run, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
+  package_memory packages{};
+  int status =
+      write_driver_lines(options, run, packages, &listed_drivers, &listed_bytes, &names_cut, &library_problems);
   reset_loader(run);
+  forget_library_versions(packages);
   if (status == status_listed && options.check_library && listed_drivers == 0) {
     // An empty listing mostly means the Driver Manager reads another file
     // than the one the user filled.

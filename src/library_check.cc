@@ -68,6 +68,17 @@ void check_library(loader_state& run, const char* value, const char* expanded, l
   if (verdict->kind == verdict_missing) note_elsewhere(value, verdict);
 }
 
+bool find_library_file(loader_state& run, const char* value, const char* expanded, char* file, size_t cap) {
+  if (!value || value[0] == '\0') return false;
+  library_lookup lookup{};
+  platform_library_lookup(value, expanded, &lookup);
+  const folder_lists first = {lookup.first_readable, sizeof lookup.first_readable / sizeof lookup.first_readable[0]};
+  char found[4096];
+  if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found))
+    return platform_absolute_path(found, file, cap);
+  return lookup.loader_search && locate_library(run, lookup.name, file, cap);
+}
+
 size_t find_in_folders(const char* name, folder_lists where, file_readable readable, char* found, size_t cap,
                        char* tried, size_t tried_cap) {
   const size_t name_length = strlen(name);

@@ -13,6 +13,11 @@
 // run for the next check.
 void check_library(loader_state& run, const char* value, const char* expanded, library_verdict* verdict);
 
+// The file the Driver Manager would load for a library value, found as
+// the check finds it but without the load, as an absolute path into file
+// (cap bytes); false when there is none.
+bool find_library_file(loader_state& run, const char* value, const char* expanded, char* file, size_t cap);
+
 // Whether a file can be read; the Driver Manager's window on the file
 // system.
 typedef bool (*file_readable)(const char* path);

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "capture.h"
 #include "fakes.h"
+#include "images.h"
 #include "product_version.h"
 
 namespace {
@@ -22,8 +24,11 @@ class DriverFile : public testing::Test {
     options.show_version = show_version;
     library_verdict verdict;
     loader_state run{};
+    package_memory packages{};
     const captured written =
-        capture([&] { print_driver_file(description, nullptr, options, tab_lines, run, &verdict); });
+        capture([&] { print_driver_file(description, nullptr, options, tab_lines, run, packages, &verdict); });
+    reset_package_memory(packages);
+    reset_loader(run);
     EXPECT_EQ(written.err, "");
     EXPECT_EQ(fake_os.open_keys, 0) << "key left open";
     return written.out;
@@ -113,6 +118,17 @@ TEST_F(DriverFile, ProductVersionFollowsThePath) {
     fake_os.versions["C:\\x.dll"].record = version_record(c.major, c.minor, c.build, c.revision);
     EXPECT_EQ(print("Drv", true), std::string("\tC:\\x.dll") + c.field);
     EXPECT_EQ(print("Drv", false), "\tC:\\x.dll");
+  }
+}
+
+TEST_F(DriverFile, PackageDatabasesAreReadForVersionsAlone) {
+  fake_os.version_sources = version_dpkg;
+  fake_driver_key("Drv", "/opt/x.so");
+  fake_os.files["/opt/x.so"] = own;
+  for (const bool show_version : {false, true}) {
+    fake_os.opened.clear();
+    print("Drv", show_version);
+    EXPECT_EQ(std::count(fake_os.opened.begin(), fake_os.opened.end(), "/var/lib/dpkg/status"), show_version);
   }
 }
 

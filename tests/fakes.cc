@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "driver_file.h"
+#include "library_version.h"
 #include "output/line_writer.h"
 #include "platform/platform.h"
+#include "product_version.h"
 #include "utf8.h"
 
 fake_driver_manager fake_dm;
@@ -217,6 +219,27 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 }
 
 void platform_close_file(const platform_file&) {}
+
+unsigned platform_version_sources() { return fake_os.version_sources; }
+
+// As the program of the system the fake stands for.
+void print_library_version(loader_state& run, package_memory& packages, const char* value, const char* expanded,
+                           const line_writer& out) {
+  char file[4096];
+  if (fake_os.version_sources & version_resource) print_product_version(expanded, out);
+  else if (find_library_file(run, value, expanded, file, sizeof file))
+    print_package_version(packages, file, expanded, out);
+}
+
+void forget_library_versions(package_memory& packages) { reset_package_memory(packages); }
+
+platform_rpm* platform_open_rpm() { return nullptr; }
+
+bool platform_rpm_owner(platform_rpm*, const char*, char*, char*, size_t) { return false; }
+
+void platform_close_rpm(platform_rpm*) {}
+
+bool platform_real_path(const char*, char*, size_t) { return false; }
 
 bool platform_absolute_path(const char* path, char* absolute, size_t cap) {
   std::string whole = path;

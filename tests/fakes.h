@@ -56,6 +56,7 @@ struct fake_system {
   // Drivers that have installer settings, and their "Driver" value if any.
   std::map<std::string, std::vector<fake_registry_value>> keys;
   std::map<std::string, fake_version_data> versions;
+  unsigned version_sources = version_resource;  // where versions come from
   int open_keys = 0;
   std::vector<std::string> version_paths;
   std::vector<std::string> listed_settings;  // as each open received them

@@ -28,15 +28,17 @@ fleet() {
 }
 report() {
   python3 -c 'import json, sys
-for line in open(sys.argv[1]): o = json.loads(line); print(o["host"], o.get("description", ""), o.get("check", o.get("error")))' \
+for line in open(sys.argv[1]):
+    o = json.loads(line); print(o["host"], o.get("description", ""), o.get("check", o.get("error")), *o.get("version", "").split())' \
     "$1" 2>&1
 }
 check "three hosts, one without quorbel" "$(fleet)" \
   "\"msg\": \"3 hosts asked, 2 answered; no answer: old1 (bash: line 1: /nonexistent/quorbel: No such file or directory); report: $work/run/quorbel-drivers.jsonl\""
-check "the report in the folder it runs in, a banner left out" "$(report "$work/run/quorbel-drivers.jsonl")" \
-  "app1 SQLite3 ok
+version=$(dpkg-query -W -f='${Version}' libsqliteodbc)
+check "the report in the folder it runs in, dpkg's versions, a banner left out" "$(report "$work/run/quorbel-drivers.jsonl")" \
+  "app1 SQLite3 ok $version
 app1 Gone missing
-web1 SQLite3 ok
+web1 SQLite3 ok $version
 web1 Gone missing
 old1  bash: line 1: /nonexistent/quorbel: No such file or directory"
 check "the drivers not ok, by word" "$(grep -o '"msg": "missing.*"' "$work/log")" '"msg": "missing: app1 Gone, web1 Gone"'

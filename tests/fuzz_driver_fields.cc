@@ -2,7 +2,9 @@
 // to the walk of the attribute list and to the resolution of the library
 // path, written as TAB or JSON lines, and the whole input as a library to
 // the header checks and the loader's walk in each format, as a loader
-// cache to its reader, and as text to the JSON escaper. Input: two bytes of attribute length, a byte whose low bit says
+// cache to its reader, as text to the JSON escaper, and as a package note,
+// its JSON, a Mach-O library and a stanza of dpkg's status to the readers
+// of versions. Input: two bytes of attribute length, a byte whose low bit says
 // whether the list is whole and whose next bit chooses JSON, then the
 // attribute bytes, the Windows directory and the "Driver" value, separated
 // by 0xFF bytes.
@@ -17,6 +19,7 @@
 #include "library_check.h"
 #include "loader/ld_cache.h"
 #include "output/line_writer.h"
+#include "package_version.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The output itself is checked by the unit tests; here only safety counts.
@@ -45,6 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned flags[2] = {0x303, 0};
   ld_cache_lookup({data, size}, {.name = "libz.so.1", .flags = flags, .hwcaps = "x86-64-v3\0"}, path, sizeof path);
   write_json_text(reinterpret_cast<const char*>(data), size);
+  package_id id;
+  binary_file library;
+  read_note_json({reinterpret_cast<const char*>(data), size}, &id);
+  memory_file(data, size, &library);
+  read_package_note(&library, &id);
+  read_dylib_version(&library, &id);
+  dpkg_stanza stanza{};
+  read_stanza_line({reinterpret_cast<const char*>(data), size}, &stanza);
 
   if (size < 3) return 0;
   const short length = static_cast<short>(data[0] | (data[1] << 8));
@@ -71,8 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   list_options options;
   options.show_version = true;
   loader_state run{};
+  package_memory packages{};
   library_verdict verdict;
-  print_driver_file("Drv", nullptr, options, out, run, &verdict);
+  print_driver_file("Drv", nullptr, options, out, run, packages, &verdict);
   reset_loader(run);
+  reset_package_memory(packages);
   return 0;
 }

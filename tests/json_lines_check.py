@@ -7,7 +7,7 @@ Usage: json_lines_check.py TAB_FILE JSON_FILE ENCODING"""
 import json
 import sys
 
-ORDER = ["description", "library", "version", "attributes", "file", "check"]
+ORDER = ["description", "library", "version", "package", "attributes", "have", "elsewhere", "hint", "file", "road", "searched", "check"]
 
 tab_path, json_path, encoding = sys.argv[1:4]
 # Bytes that are not UTF-8 come back from their \\udcXX escapes.

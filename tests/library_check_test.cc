@@ -122,7 +122,7 @@ TEST(CheckLibrary, AdvisesWhereTheFixLies) {
       {"the versions of the family, oldest first", "/r/old.so", "V_1\0V_1.9\0V_1.10\0"s, "", ""},
       {"a library needed, beside the driver", "/opt/v/lib/drv.so", "", "/opt/v/lib/libcore.so\0"s, ""},
       {"the driver itself, in a lib64 beside", "/opt/v/lib/gone.so", "", "/opt/v/lib64/gone.so\0"s, ""},
-      {"Setup names the same file", "/opt/x/same.so", "", "", "Driver names the same file as Setup"},
+      {"Setup names the same file", "/opt/x/same.so", "", "", "Driver and Setup name the same file"},
       {"a setup library's name", "libodbcpsqlS.so", "", "", "the name looks like"},
       {"a driver's own name", "libodbcpsql.so", "", "", ""},
   };
@@ -141,7 +141,8 @@ TEST(CheckLibrary, AdvisesWhereTheFixLies) {
     options.check_library = true;
     loader_state run{};
     library_verdict v;
-    capture([&] { print_driver_file("D", nullptr, options, tab_lines, run, &v); });
+    package_memory packages{};
+    capture([&] { print_driver_file("D", nullptr, options, tab_lines, run, packages, &v); });
     EXPECT_EQ(std::string(v.have, c.have.size() + 1), c.have + '\0') << c.name;
     EXPECT_EQ(std::string(v.elsewhere, c.elsewhere.size() + 1), c.elsewhere + '\0') << c.name;
     EXPECT_EQ(std::string(v.hint).substr(0, c.hint.size()), c.hint) << c.name;

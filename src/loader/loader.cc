@@ -244,6 +244,20 @@ void load_library(loader_state& run, const char* name, library_verdict* verdict)
   remember_verdict(run, s.object, folder, *verdict);
 }
 
+bool locate_library(loader_state& run, const char* name, char* file, size_t cap) {
+  run.rules = &native_rules();
+  run.traits = run.rules->traits;
+  start_load(&run);
+  start_trail(&run);
+  search s;
+  char spelled[path_capacity];
+  copy_text(spelled, name, sizeof spelled);
+  if (find_library(run, name, &s, spelled, &run.scratch) != search_found || strlen(run.scratch.file) >= cap)
+    return false;
+  copy_text(file, run.scratch.file, cap);
+  return true;
+}
+
 void reset_loader(loader_state& run) { reset_loader_state(&run); }
 
 int load_more(loader_state& state, const char* name, int entry) {

@@ -15,6 +15,11 @@
 // read once.
 void load_library(loader_state& run, const char* name, library_verdict* verdict);
 
+// The file this process's loader would take for name, as load_library
+// finds it but without the load, as an absolute path into file (cap
+// bytes); false when it would find none it could load.
+bool locate_library(loader_state& run, const char* name, char* file, size_t cap);
+
 // Forgets everything the run has read and frees it, so that the next load
 // reads again.
 void reset_loader(loader_state& run);

@@ -90,6 +90,14 @@ static void json_version(unsigned major, unsigned minor, unsigned build, unsigne
   write_string(version);
 }
 
+static void json_package_version(const char* version, const char* package) {
+  fputs(",\"version\":", stdout);
+  write_string(version);
+  if (!*package) return;
+  fputs(",\"package\":", stdout);
+  write_string(package);
+}
+
 static void json_attribute(const char* entry, size_t length) {
   fputs(attributes_open ? ",\"" : ",\"attributes\":[\"", stdout);
   attributes_open = true;
@@ -157,6 +165,6 @@ static void json_near(const char* names) {
   write_list(",\"near\":[", names);
 }
 
-const line_writer json_lines = {json_description, json_library,        json_version, json_attribute,
-                                json_check,       json_advice,         json_end,     json_source,
-                                json_driver,      json_source_library, json_near};
+const line_writer json_lines = {json_description, json_library, json_version, json_package_version, json_attribute,
+                                json_check,       json_advice,  json_end,     json_source,          json_driver,
+                                json_source_library, json_near};

@@ -12,6 +12,9 @@ struct line_writer {
   // The library path, in two pieces so that no buffer limits its length.
   void (*library)(const char* head, const char* tail);
   void (*version)(unsigned major, unsigned minor, unsigned build, unsigned revision);
+  // The version as a package database records it, and the package's name
+  // (empty where none is known; only JSON Lines write it).
+  void (*package_version)(const char* version, const char* package);
   // One attribute entry, as the Driver Manager returned it; called once
   // per entry, in order.
   void (*attribute)(const char* entry, size_t length);

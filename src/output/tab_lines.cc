@@ -32,6 +32,11 @@ static void tab_version(unsigned major, unsigned minor, unsigned build, unsigned
   fputs(version, stdout);
 }
 
+static void tab_package_version(const char* version, const char*) {
+  fputc('\t', stdout);
+  fputs(version, stdout);
+}
+
 static void tab_attribute(const char* entry, size_t length) {
   fputc('\t', stdout);
   fwrite(entry, 1, length, stdout);
@@ -55,5 +60,6 @@ static void tab_driver(const char* name) {
 
 static void tab_nothing(const char*) {}
 
-const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_attribute, tab_check,  tab_advice,
-                               tab_end,         tab_source,  tab_driver,  tab_nothing,   tab_nothing};
+const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_package_version, tab_attribute,
+                               tab_check,       tab_advice,  tab_end,     tab_source,          tab_driver,
+                               tab_nothing,     tab_nothing};

@@ -2,7 +2,7 @@
 // section of odbcinst.ini named by its description, as the Driver Manager
 // lists them or, failing that, as its installer library reads them. What
 // differs between Driver Managers is in driver_manager.h. ELF libraries
-// carry no version resource.
+// carry no version resource: what installed them knows their version.
 #include <dlfcn.h>
 #ifdef __linux__
 #include <gnu/libc-version.h>
@@ -25,9 +25,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "glibc_subfolders.h"
 #include "platform/driver_manager.h"
@@ -272,6 +274,141 @@ size_t platform_version_size(const char*) { return 0; }
 bool platform_read_version(const char*, size_t, void*) { return false; }
 
 bool platform_find_version_record(const void*, const void**, size_t*) { return false; }
+
+unsigned platform_version_sources() {
+#ifdef __APPLE__
+  return version_dylib;
+#else
+  return version_package_note | version_dpkg | version_rpm;
+#endif
+}
+
+// librpm's functions a query needs.
+struct platform_rpm {
+  void* transaction;
+  void* (*iterate)(void* transaction, int32_t tag, const void* key, size_t length);
+  void* (*next)(void* iterator);
+  void* (*end_iteration)(void* iterator);
+  const char* (*string)(void* header, int32_t tag);
+  char* (*as_string)(void* header, int32_t tag);
+  void* (*free_transaction)(void* transaction);
+};
+
+// rpm's numbers: the index of installed files' paths, the tags of a
+// package's name and of its [epoch:]version-release, the level of macros
+// given on its command line, and the checks of signatures, which would
+// need its keyring.
+enum : int32_t { rpm_installed_files = 5040, rpm_name = 1000, rpm_evr = 5013, rpm_command_line_level = -7 };
+enum : unsigned { rpm_no_signatures = 1u << 10 | 1u << 11 | 1u << 18 | 1u << 19 };
+
+// The folder of the system's RPM database, in SQLite, where it can be read
+// without writing: SQLite makes the side files of a database in WAL mode
+// that lacks them.
+static bool rpm_database_folder(char* folder, size_t cap) {
+  for (const char* candidate : {"/usr/lib/sysimage/rpm", "/var/lib/rpm"}) {
+    char path[256];
+    platform_file file;
+    snprintf(path, sizeof path, "%s/rpmdb.sqlite", candidate);
+    if (platform_open_file(path, &file) != file_opened) continue;
+    unsigned char header[20];
+    const bool header_read = platform_read_file(file, 0, header, sizeof header);
+    platform_close_file(file);
+    const bool wal = header_read && (header[18] == 2 || header[19] == 2);
+    struct stat status;
+    snprintf(path, sizeof path, "%s/rpmdb.sqlite-wal", candidate);
+    const bool has_wal = stat(path, &status) == 0;
+    snprintf(path, sizeof path, "%s/rpmdb.sqlite-shm", candidate);
+    if (!header_read || (wal && (!has_wal || stat(path, &status) != 0))) continue;
+    snprintf(folder, cap, "%s", candidate);
+    return true;
+  }
+  return false;
+}
+
+typedef int (*rpm_log_handler)(void* record, void* data);
+
+static int quiet_rpm_log(void*, void*) { return 0; }
+
+template <typename function>
+static bool bind_rpm(void* library, const char* name, function* bound) {
+  *bound = reinterpret_cast<function>(dlsym(library, name));
+  return *bound != nullptr;
+}
+
+platform_rpm* platform_open_rpm() {
+  char folder[256];
+  if (!rpm_database_folder(folder, sizeof folder)) return nullptr;
+  // The loader's model takes the objects this process has loaded for the
+  // Driver Manager's; librpm and what it needs are not among them.
+  platform_loader_facts();
+  void* library = dlopen("librpm.so.10", RTLD_NOW | RTLD_LOCAL);
+  if (!library) library = dlopen("librpm.so.9", RTLD_NOW | RTLD_LOCAL);
+  platform_rpm* rpm = library ? static_cast<platform_rpm*>(calloc(1, sizeof(platform_rpm))) : nullptr;
+  void* (*create)() = nullptr;
+  int (*push_macro)(void*, const char*, const char*, const char*, int) = nullptr;
+  rpm_log_handler (*set_log)(rpm_log_handler, void*) = nullptr;
+  unsigned (*set_checks)(void*, unsigned) = nullptr;
+  if (!rpm || !bind_rpm(library, "rpmtsCreate", &create) || !bind_rpm(library, "rpmPushMacro", &push_macro) ||
+      !bind_rpm(library, "rpmlogSetCallback", &set_log) || !bind_rpm(library, "rpmtsSetVSFlags", &set_checks) ||
+      !bind_rpm(library, "rpmtsInitIterator", &rpm->iterate) || !bind_rpm(library, "rpmdbNextIterator", &rpm->next) ||
+      !bind_rpm(library, "rpmdbFreeIterator", &rpm->end_iteration) ||
+      !bind_rpm(library, "headerGetString", &rpm->string) || !bind_rpm(library, "headerGetAsString", &rpm->as_string) ||
+      !bind_rpm(library, "rpmtsFree", &rpm->free_transaction)) {
+    free(rpm);
+    return nullptr;
+  }
+  // rpm's own configuration is not read: its macros may start programs
+  // (Debian's _dbpath runs bash). The database is named instead.
+  set_log(quiet_rpm_log, nullptr);
+  int (*init_crypto)() = nullptr;
+  if (bind_rpm(library, "rpmInitCrypto", &init_crypto)) init_crypto();
+  push_macro(nullptr, "_dbpath", nullptr, folder, rpm_command_line_level);
+  rpm->transaction = create();
+  if (!rpm->transaction) {
+    free(rpm);
+    return nullptr;
+  }
+  set_checks(rpm->transaction, rpm_no_signatures);
+  return rpm;
+}
+
+bool platform_rpm_owner(platform_rpm* rpm, const char* path, char* name, char* version, size_t cap) {
+  void* found = rpm->iterate(rpm->transaction, rpm_installed_files, path, 0);
+  if (!found) return false;
+  bool first = true, agreed = true;
+  for (void* header; (header = rpm->next(found)) != nullptr;) {
+    const char* package = rpm->string(header, rpm_name);
+    char* evr = rpm->as_string(header, rpm_evr);
+    if (!package || !evr || strlen(package) >= cap || strlen(evr) >= cap) {
+      agreed = false;
+    } else if (first) {
+      memcpy(name, package, strlen(package) + 1);
+      memcpy(version, evr, strlen(evr) + 1);
+    } else {
+      // Copies of a package for several architectures agree; others do not.
+      agreed = agreed && strcmp(name, package) == 0 && strcmp(version, evr) == 0;
+    }
+    first = false;
+    free(evr);
+  }
+  rpm->end_iteration(found);
+  return agreed && !first;
+}
+
+// librpm stays loaded: it may have left handlers behind for the process's
+// end.
+void platform_close_rpm(platform_rpm* rpm) {
+  rpm->free_transaction(rpm->transaction);
+  free(rpm);
+}
+
+bool platform_real_path(const char* path, char* real, size_t cap) {
+  char* resolved = realpath(path, nullptr);
+  const bool fits = resolved && strlen(resolved) < cap;
+  if (fits) memcpy(real, resolved, strlen(resolved) + 1);
+  free(resolved);
+  return fits;
+}
 
 // The folder of the Driver Manager's library that is loaded; empty when it
 // cannot be located.

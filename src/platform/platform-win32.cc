@@ -97,6 +97,17 @@ bool platform_find_version_record(const void* block, const void** record, size_t
   return true;
 }
 
+// A DLL carries its version; no package database is asked.
+unsigned platform_version_sources() { return version_resource; }
+
+platform_rpm* platform_open_rpm() { return nullptr; }
+
+bool platform_rpm_owner(platform_rpm*, const char*, char*, char*, size_t) { return false; }
+
+void platform_close_rpm(platform_rpm*) {}
+
+bool platform_real_path(const char*, char*, size_t) { return false; }
+
 // Before it calls a driver, the Windows Driver Manager asks the DLL for
 // SQLAllocHandle (an ODBC 3 driver), else SQLAllocEnv (an ODBC 2 one).
 void platform_driver_entry_points(const char*, driver_entry_points* points) {

@@ -50,6 +50,37 @@ bool platform_read_version(const char* path, size_t size, void* block);
 // look-up fails.
 bool platform_find_version_record(const void* block, const void** record, size_t* record_size);
 
+// Where this system keeps the versions of libraries, each source a bit,
+// asked in this order: a library's own version resource (Windows), its
+// package note, Debian's package database, RPM's (Linux), a Mach-O
+// library's current version (macOS).
+enum : unsigned {
+  version_resource = 1,
+  version_package_note = 2,
+  version_dpkg = 4,
+  version_rpm = 8,
+  version_dylib = 16,
+};
+unsigned platform_version_sources();
+
+// RPM's package database, read through the system's own librpm; opaque.
+struct platform_rpm;
+
+// Opens the system's RPM database where there is one that can be read
+// without writing anything; null otherwise.
+platform_rpm* platform_open_rpm();
+
+// The package that installed path, its name and its version as rpm -q
+// writes it ([epoch:]version-release), each into cap bytes; false when no
+// package, or packages of different names or versions, own it.
+bool platform_rpm_owner(platform_rpm* rpm, const char* path, char* name, char* version, size_t cap);
+
+void platform_close_rpm(platform_rpm* rpm);
+
+// The path with every link resolved (cap bytes); false when that cannot be
+// had.
+bool platform_real_path(const char* path, char* real, size_t cap);
+
 // How the Driver Manager turns a library value into what it asks its
 // loader for.
 struct library_lookup {
