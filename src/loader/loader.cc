@@ -219,15 +219,21 @@ static search_end find_library(loader_state& run, const char* name, search* s, c
   return end;
 }
 
-void load_library(loader_state& run, const char* name, library_verdict* verdict) {
+// Starts a load of what the Driver Manager asks for, and finds its file.
+static search_end start_load_of(loader_state& run, const char* name, search* s, char* spelled,
+                                library_verdict* verdict) {
   run.rules = &native_rules();
   run.traits = run.rules->traits;
   start_load(&run);
   start_trail(&run);
+  copy_text(spelled, name, path_capacity);
+  return find_library(run, name, s, spelled, verdict);
+}
+
+void load_library(loader_state& run, const char* name, library_verdict* verdict) {
   search s;
   char spelled[path_capacity];
-  copy_text(spelled, name, sizeof spelled);
-  const search_end end = find_library(run, name, &s, spelled, verdict);
+  const search_end end = start_load_of(run, name, &s, spelled, verdict);
   if (end != search_found) {
     failure_verdict(run, s, end, nullptr, verdict);
     return;
@@ -245,14 +251,9 @@ void load_library(loader_state& run, const char* name, library_verdict* verdict)
 }
 
 bool locate_library(loader_state& run, const char* name, char* file, size_t cap) {
-  run.rules = &native_rules();
-  run.traits = run.rules->traits;
-  start_load(&run);
-  start_trail(&run);
   search s;
   char spelled[path_capacity];
-  copy_text(spelled, name, sizeof spelled);
-  if (find_library(run, name, &s, spelled, &run.scratch) != search_found || strlen(run.scratch.file) >= cap)
+  if (start_load_of(run, name, &s, spelled, &run.scratch) != search_found || strlen(run.scratch.file) >= cap)
     return false;
   copy_text(file, run.scratch.file, cap);
   return true;
