@@ -225,6 +225,14 @@ printf 'int puts(const char*);\nint judge_unused(void) { return puts("x"); }\n' 
 build -shared -o "$lib/bind/unused.so" unused.c entry.c
 python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/no-verneed.so" retag 0x6ffffffe 0x6ffffdf8
 python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/far-name.so" symbol judge_unused name 0x1000000
+# Entry points: ODBC 2's (an environment, a connection), a connection's alone,
+# one a needed library holds.
+echo 'short SQLAllocEnv(void** o) { *o = (void*)1; return 0; }' >env.c
+echo 'short SQLAllocConnect(void* e, void** o) { (void)e; *o = (void*)1; return 0; }' >connect.c
+build -shared -o "$lib/bind/odbc2.so" env.c connect.c
+build -shared -o "$lib/bind/connect.so" connect.c
+build -shared -o "$lib/bind/libshimcore.so" entry.c
+build -shared -o "$lib/bind/shim.so" connect.c -L"$lib/bind" -Wl,--no-as-needed -lshimcore -Wl,-rpath,'$ORIGIN'
 # Libraries that load but hold no driver: a setup library, and one whose
 # only SQLAllocHandle is the Driver Manager's own.
 echo 'int ConfigDSN(void* w, unsigned short r, const char* d, const char* a) { (void)w; (void)r; (void)d; (void)a; return 1; }' >setup.c
@@ -258,6 +266,9 @@ a call only the Driver Manager's library answers||$lib/bind/manager.so|ok|ok
 a weak reference nothing defines||$lib/bind/weak.so|ok|ok
 a driver by libltdl's names||$lib/bind/libltx.so.1|ok|not-a-driver
 a setup library||$lib/bind/setup.so|not-a-driver|not-a-driver
+an ODBC 2 driver: SQLAllocEnv, no SQLAllocHandle||$lib/bind/odbc2.so|ok|ok
+SQLAllocConnect alone||$lib/bind/connect.so|not-a-driver|not-a-driver
+the entry point in a library the driver needs||$lib/bind/shim.so|ok|ok
 a symbol only this program's C++ runtime defines||$lib/bind/cout.so|undefined-symbol:_ZSt4cout|undefined-symbol:_ZSt4cout
 a call only the installer library answers||$lib/bind/ini.so|undefined-symbol:SQLGetPrivateProfileString|undefined-symbol:SQLGetPrivateProfileString
 the entry point absolute, of value 0||$lib/bind/abs0.so|not-a-driver|not-a-driver
