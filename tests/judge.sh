@@ -233,6 +233,19 @@ build -shared -o "$lib/bind/odbc2.so" env.c connect.c
 build -shared -o "$lib/bind/connect.so" connect.c
 build -shared -o "$lib/bind/libshimcore.so" entry.c
 build -shared -o "$lib/bind/shim.so" connect.c -L"$lib/bind" -Wl,--no-as-needed -lshimcore -Wl,-rpath,'$ORIGIN'
+# Two drivers sharing a library whose own need each finds in its own RPATH,
+# one defining what the shared library calls, one not.
+mkdir -p "$lib/share/a" "$lib/share/b"
+echo 'int judge_x(void) { return 1; }' >x.c
+echo 'int judge_y(void) { return 1; }' >y.c
+build -shared -o "$lib/share/a/libdep.so" x.c
+build -shared -o "$lib/share/b/libdep.so" y.c
+echo 'int judge_x(void); int judge_shared(void) { return judge_x(); }' >shared.c
+build -shared -o "$lib/share/libshared.so" shared.c -L"$lib/share/a" -Wl,--no-as-needed -ldep
+for side in a b; do
+  build -shared -o "$lib/share/drv$side.so" entry.c -L"$lib/share" -Wl,--no-as-needed -lshared \
+    -Wl,--disable-new-dtags,-rpath,"\$ORIGIN:\$ORIGIN/$side"
+done
 # Libraries that load but hold no driver: a setup library, and one whose
 # only SQLAllocHandle is the Driver Manager's own.
 echo 'int ConfigDSN(void* w, unsigned short r, const char* d, const char* a) { (void)w; (void)r; (void)d; (void)a; return 1; }' >setup.c
@@ -269,6 +282,8 @@ a setup library||$lib/bind/setup.so|not-a-driver|not-a-driver
 an ODBC 2 driver: SQLAllocEnv, no SQLAllocHandle||$lib/bind/odbc2.so|ok|ok
 SQLAllocConnect alone||$lib/bind/connect.so|not-a-driver|not-a-driver
 the entry point in a library the driver needs||$lib/bind/shim.so|ok|ok
+a shared library's need met by the first driver's RPATH||$lib/share/drva.so|ok|ok
+and not by the second's||$lib/share/drvb.so|undefined-symbol:judge_x|undefined-symbol:judge_x
 a symbol only this program's C++ runtime defines||$lib/bind/cout.so|undefined-symbol:_ZSt4cout|undefined-symbol:_ZSt4cout
 a call only the installer library answers||$lib/bind/ini.so|undefined-symbol:SQLGetPrivateProfileString|undefined-symbol:SQLGetPrivateProfileString
 the entry point absolute, of value 0||$lib/bind/abs0.so|not-a-driver|not-a-driver
@@ -366,6 +381,14 @@ while IFS='|' read -r name environment value words; do
     grep -m1 -E 'IM00|01000|error' <<<"$verdict"
   fi
 done <<<"$cases"
+
+# Both in one run: what binding remembers of the first does not answer for
+# the second.
+{ [ "$column" = 5 ] && printf '[ODBC Drivers]\nA=Installed\nB=Installed\n\n'
+  printf '[A]\nDriver=%s\n[B]\nDriver=%s\n' "$lib/share/drva.so" "$lib/share/drvb.so"; } >odbcinst.ini
+both=$("$program" -b -c 2>/dev/null | tr '\t\n' ' |')
+if [ "$both" = "A ok|B undefined-symbol:judge_x|" ]; then passed=$((passed + 1)); else
+  failed=$((failed + 1)) && echo "FAIL: two drivers sharing a library in one run: $both"; fi
 
 echo "judged by ${QUORBEL_DRIVER_MANAGER:-unixODBC}: $passed passed, $failed failed"
 [ "$failed" = 0 ]
