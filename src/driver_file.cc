@@ -67,9 +67,10 @@ static void note_setup_hint(const char* description, const char* listed_settings
   const char* dot = strchr(name, '.');
   const bool capital_s = dot && dot - name >= 2 && dot[-1] == 'S' && islower(static_cast<unsigned char>(dot[-2]));
   if (same)
-    copy_text(verdict->hint,
-              "Driver and Setup name the same file: if it is the setup library, point Driver at the driver's own library",
-              sizeof verdict->hint);
+    copy_text(
+        verdict->hint,
+        "Driver and Setup name the same file: if it is the setup library, point Driver at the driver's own library",
+        sizeof verdict->hint);
   else if (strstr(lower, "setup") || capital_s)
     copy_text(verdict->hint, "the name looks like a driver's setup library: point Driver at the driver's own library",
               sizeof verdict->hint);

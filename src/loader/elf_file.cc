@@ -456,8 +456,8 @@ struct symbol_reading {
   // glibc's (its base definition counted): it reads a version index past it,
   // or any but 0 where the file has no version tables, and dies of it.
   uint64_t glibc_version_high;
-  uint32_t* buckets;      // the hash table's buckets, read
-  elf_reference* bound;   // what the relocations bind, in their order
+  uint32_t* buckets;     // the hash table's buckets, read
+  elf_reference* bound;  // what the relocations bind, in their order
   uint32_t bound_count;
   unsigned char* raw;   // the symbols as the file holds them
   unsigned char* seen;  // a bit a symbol: already looked up
@@ -592,7 +592,8 @@ symbols_end read_relocations(symbol_reading* r) {
     else ranges[1][0] = start, ranges[1][1] = size;
   }
   const uint64_t entry_size = r->relocation_size;
-  const uint64_t relative = own.relative_count < ranges[0][1] / entry_size ? own.relative_count : ranges[0][1] / entry_size;
+  const uint64_t relative =
+      own.relative_count < ranges[0][1] / entry_size ? own.relative_count : ranges[0][1] / entry_size;
   // Only x86-64's loader asserts their type: elsewhere they are passed over.
   const uint64_t checked = r->machine == em_x86_64 ? relative : 0;
   ranges[0][0] += (relative - checked) * entry_size, ranges[0][1] -= (relative - checked) * entry_size;
@@ -725,7 +726,8 @@ bool fill_references(symbol_reading* r) {
   if (r->info->versions && !versions) {
     r->versym = static_cast<uint16_t*>(malloc(r->symbol_count * 2 + 2));
     if (!r->versym || !read_image(*r->elf, r->info->versions, r->versym, r->symbol_count * 2)) return false;
-    for (uint32_t i = 0; i < r->symbol_count; ++i) r->versym[i] = get16(*r->elf->file, reinterpret_cast<unsigned char*>(r->versym + i));
+    for (uint32_t i = 0; i < r->symbol_count; ++i)
+      r->versym[i] = get16(*r->elf->file, reinterpret_cast<unsigned char*>(r->versym + i));
     versions = r->versym;
   }
   for (uint32_t i = 0; i < r->bound_count; ++i) {
@@ -778,9 +780,11 @@ bool read_symbols(elf_image* elf, const dynamic_info& info, unsigned machine, lo
   // The entries the machine's loader applies, of the size it asserts (a
   // missing DT_RELAENT is one it dies of), and the kind DT_PLTREL must name.
   const bool rela = reads_rela(machine);
-  r.relocation_size = rela ? (elf->wide ? elf64_rela_size : elf32_rela_size) : (elf->wide ? elf64_rel_size : elf32_rel_size);
+  r.relocation_size =
+      rela ? (elf->wide ? elf64_rela_size : elf32_rela_size) : (elf->wide ? elf64_rel_size : elf32_rel_size);
   const dynamic_info::relocation_table& own = rela ? info.rela : info.rel;
-  if ((own.present && own.entry_size != r.relocation_size) || (info.plt_kind && info.plt_kind != (rela ? dt_rela : dt_rel)))
+  if ((own.present && own.entry_size != r.relocation_size) ||
+      (info.plt_kind && info.plt_kind != (rela ? dt_rela : dt_rel)))
     return false;
   symbols_end end = read_hash_header(&r);
   if (end == symbols_read) end = read_buckets(&r);

@@ -165,6 +165,6 @@ static void json_near(const char* names) {
   write_list(",\"near\":[", names);
 }
 
-const line_writer json_lines = {json_description, json_library, json_version, json_package_version, json_attribute,
-                                json_check,       json_advice,  json_end,     json_source,          json_driver,
-                                json_source_library, json_near};
+const line_writer json_lines = {json_description, json_library, json_version,        json_package_version,
+                                json_attribute,   json_check,   json_advice,         json_end,
+                                json_source,      json_driver,  json_source_library, json_near};

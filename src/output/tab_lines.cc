@@ -60,6 +60,6 @@ static void tab_driver(const char* name) {
 
 static void tab_nothing(const char*) {}
 
-const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_package_version, tab_attribute,
-                               tab_check,       tab_advice,  tab_end,     tab_source,          tab_driver,
-                               tab_nothing,     tab_nothing};
+const line_writer tab_lines = {tab_description, tab_library, tab_version, tab_package_version,
+                               tab_attribute,   tab_check,   tab_advice,  tab_end,
+                               tab_source,      tab_driver,  tab_nothing, tab_nothing};
