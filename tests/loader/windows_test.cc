@@ -79,6 +79,9 @@ TEST(Windows, BindsWhatADllImports) {
       {"names out of order", {"u.dll"}, "missing-procedure:u.dll:f"},
       {"forwarded by ordinal", {"z.dll"}, "ok"},
       {"forwarded in a circle", {"c.dll"}, "not-followed"},
+      {"forwarded to a DLL whose name holds a dot", {"v.dll"}, "ok"},
+      {"16 forwarders, the most followed", {"d0.dll"}, "ok"},
+      {"17 forwarders", {"e0.dll"}, "not-followed"},
       {"an API set", {"api-ms-win-core-synch-l1-2-0.dll"}, "ok"},
       {"an API set of no DLL", {"api-ms-win-empty-l1-1-0.dll"}, "missing-dependency:api-ms-win-empty-l1-1-0.dll"},
       {"a name the schema lacks is a file's", {"api-ms-win-other-l1-1-0.dll"}, "ok"},
@@ -102,6 +105,15 @@ TEST(Windows, BindsWhatADllImports) {
                      {"C:\\sys\\api-ms-win-other-l1-1-0.dll", exporting({"f"})},
                      {"C:\\sys\\api-ms-win-empty-l1-1-0.dll", exporting({"f"})},
                      {"C:\\sys\\apisetschema.dll", c.schema_file.empty() ? schema : c.schema_file}};
+    fake_os.files["C:\\drv\\v.dll"] = exporting({"f>vendor.core.f"});
+    fake_os.files["C:\\drv\\vendor.core"] = exporting({"f"});
+    for (int i = 0; i <= 17; ++i)
+      for (const char chain : {'d', 'e'}) {
+        const bool last = i == (chain == 'd' ? 16 : 17);
+        const std::string next = std::string(1, chain) + std::to_string(i + 1);
+        fake_os.files["C:\\drv\\" + std::string(1, chain) + std::to_string(i) + ".dll"] =
+            exporting({last ? "f" : "f>" + next + ".f"});
+      }
     fake_os.facts.system_folder = "C:\\sys";
     fake_os.entry_points = std::string("SQLAllocHandle\0SQLAllocEnv", 26);
     if (program_arch() == arch_x64) expect_checks({{c.name, "C:\\drv\\a.dll", c.word, "C:\\drv\\a.dll"}});
