@@ -275,7 +275,7 @@ std::string api_set_schema(unsigned version, const std::vector<api_set>& sets) {
   // The header and the sets, then each set's values, then the strings (in
   // UTF-16), then (version 6) the hash table.
   const size_t header = version == 6 ? 0x1C : version == 4 ? 16 : 8, entry = version == 6 ? 24 : version == 4 ? 24 : 12;
-  const size_t value = version == 2 ? 16 : 20, value_head = version == 6 ? 0 : version == 4 ? 8 : 4;
+  const size_t value = version <= 3 ? 16 : 20, value_head = version == 6 ? 0 : version == 4 ? 8 : 4;
   std::string table(header + sets.size() * entry, '\0'), strings;
   const auto put = [&](size_t at, uint64_t number) { put_word(&table, at, number, 4, false); };
   std::vector<std::pair<size_t, size_t>> pending;  // where a string's offset goes, and the string's
@@ -292,14 +292,14 @@ std::string api_set_schema(unsigned version, const std::vector<api_set>& sets) {
     uint32_t hash = 0;
     for (size_t k = 0; k < hashed; ++k) hash = hash * 31 + static_cast<unsigned char>(tolower(sets[i].name[k]));
     hashes.push_back({hash, static_cast<uint32_t>(i)});
-    text(at + (version == 2 ? 0 : 4), name);
+    text(at + (version <= 3 ? 0 : 4), name);
     if (version == 6) put(at, 1), put(at + 12, hashed * 2), put(at + 20, sets[i].values.size());
     put(at + (version == 6 ? 16 : version == 4 ? 20 : 8), table.size());
     const size_t values = table.size();
     table.resize(values + value_head + sets[i].values.size() * value, '\0');
     if (version != 6) put(values + value_head - 4, sets[i].values.size());
     for (size_t k = 0; k < sets[i].values.size(); ++k) {
-      const size_t v = values + value_head + k * value + (version == 2 ? 0 : 4);
+      const size_t v = values + value_head + k * value + (version <= 3 ? 0 : 4);
       if (!sets[i].values[k].first.empty()) text(v, sets[i].values[k].first);
       if (!sets[i].values[k].second.empty()) text(v + 8, sets[i].values[k].second);
     }
@@ -315,7 +315,7 @@ std::string api_set_schema(unsigned version, const std::vector<api_set>& sets) {
       put(table.size() - 8, hash), put(table.size() - 4, index);
     }
   }
-  put(0, version), put(version == 2 ? 4 : 12, sets.size());
+  put(0, version), put(version <= 3 ? 4 : 12, sets.size());
   // "PE\0\0" at 0x40, no optional header, one section at 0x200.
   const size_t nt = 0x40, section = nt + nt_optional_header;
   std::string file(0x200, '\0');

@@ -48,7 +48,7 @@ struct api_set {
   std::vector<std::pair<std::string, std::string>> values;
 };
 
-// An API set schema of a version (2, 4 or 6) in its .apiset section, in
+// An API set schema of a version (2, 3, 4 or 6) in its .apiset section, in
 // as much of a DLL as its loader reads.
 std::string api_set_schema(unsigned version, const std::vector<api_set>& sets);
 

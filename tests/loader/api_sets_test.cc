@@ -1,4 +1,4 @@
-// The API set schemas of Windows 7 (version 2), 8.1 (4) and 10 (6).
+// The API set schemas of Windows 7 (version 2), 8 (3), 8.1 (4) and 10 (6).
 #include "loader/api_sets.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +32,8 @@ TEST(ApiSets, MapsNamesAsEachSchemaVersionDoes) {
       {4, "api-ms-win-core-synch-l1-2-1.dll", "a.dll", api_set_not_present, ""},
       {4, "api-ms-win-core-host-l1-1-0.dll", "h.dll", api_set_mapped, "two.dll"},
       {4, "ext-ms-win-extra-l1-1-0.dll", "a.dll", api_set_mapped, "extra.dll"},
+      {3, "api-ms-win-core-synch-l1-2-0.dll", "a.dll", api_set_mapped, "kernelbase.dll"},
+      {3, "ext-ms-win-extra-l1-1-0.dll", "a.dll", api_set_mapped, "extra.dll"},  // Windows 8: ext- sets too
       {2, "api-ms-win-core-synch-l1-2-0.dll", "a.dll", api_set_mapped, "kernelbase.dll"},
       {2, "api-ms-win-deprecated-l1-1-0.dll", "a.dll", api_set_empty, ""},
       {2, "ext-ms-win-extra-l1-1-0.dll", "a.dll", api_set_not_present, ""},
