@@ -14,6 +14,7 @@ Usage: elf_edit.py IN OUT EDIT...
                        (of the same length)
   symbol NAME FIELD V  the dynamic symbol NAME's name (offset), shndx, value or info
   retag OLD NEW        the first dynamic entry of tag OLD given tag NEW
+  buckets-but NAME V   every GNU hash bucket but NAME's set to V
 """
 import struct
 import sys
@@ -83,6 +84,16 @@ def main(source, target, edit, *args):
         struct.pack_into("<H", data, aux + 4, 2)
         name = strings + struct.unpack_from("<I", data, aux + 8)[0]
         data[name:name + len(args[1])] = args[1].encode()
+    elif edit == "buckets-but":
+        gnu = address_to_offset(data, {tag: value for _, tag, value in dynamic_entries(data)}[0x6ffffef5])
+        count, _, bloom, _ = struct.unpack_from("<4I", data, gnu)
+        h = 5381
+        for c in args[0].encode():
+            h = (h * 33 + c) & 0xFFFFFFFF
+        for i in range(count):
+            at = gnu + 16 + 8 * bloom + 4 * i
+            if i != h % count and struct.unpack_from("<I", data, at)[0]:
+                struct.pack_into("<I", data, at, int(args[1], 0))
     elif edit == "retag":
         at = next(at for at, tag, _ in dynamic_entries(data) if tag == int(args[0], 0))
         struct.pack_into("<q", data, at, int(args[1], 0))

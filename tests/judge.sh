@@ -225,6 +225,11 @@ printf 'int puts(const char*);\nint judge_unused(void) { return puts("x"); }\n' 
 build -shared -o "$lib/bind/unused.so" unused.c entry.c
 python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/no-verneed.so" retag 0x6ffffffe 0x6ffffdf8
 python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/far-name.so" symbol judge_unused name 0x1000000
+# Buckets below the chains but the entry point's: glibc reads the words
+# before them as chain words and finds nothing there.
+for i in 1 2 3 4 5 6 7 8; do echo "int judge_f$i(void) { return $i; }"; done >many.c
+build -shared -o "$lib/bind/many.so" many.c entry.c
+python3 "$edit_elf" "$lib/bind/many.so" "$lib/bind/low-buckets.so" buckets-but SQLAllocHandle 1
 # Entry points: ODBC 2's (an environment, a connection), a connection's alone,
 # one a needed library holds.
 echo 'short SQLAllocEnv(void** o) { *o = (void*)1; return 0; }' >env.c
@@ -279,6 +284,7 @@ a call only the Driver Manager's library answers||$lib/bind/manager.so|ok|ok
 a weak reference nothing defines||$lib/bind/weak.so|ok|ok
 a driver by libltdl's names||$lib/bind/libltx.so.1|ok|not-a-driver
 a setup library||$lib/bind/setup.so|not-a-driver|not-a-driver
+buckets below the chains, but the entry point's||$lib/bind/low-buckets.so|ok|ok
 an ODBC 2 driver: SQLAllocEnv, no SQLAllocHandle||$lib/bind/odbc2.so|ok|ok
 SQLAllocConnect alone||$lib/bind/connect.so|not-a-driver|not-a-driver
 the entry point in a library the driver needs||$lib/bind/shim.so|ok|ok

@@ -516,12 +516,18 @@ symbols_end count_symbols(symbol_reading* r) {
   elf_symbols& tables = r->tables;
   r->symbol_count = tables.hash == sysv_hash ? tables.chain_count : tables.symbol_offset;
   if (tables.hash == gnu_hash) {
-    uint32_t last = 0;
+    uint32_t last = 0, lowest = tables.symbol_offset;
     for (uint32_t i = 0; i < tables.bucket_count; ++i) {
-      // A bucket before the chains sends glibc outside its table.
-      if (r->buckets[i] != 0 && r->buckets[i] < tables.symbol_offset) return symbols_refused;
       last = r->buckets[i] > last ? r->buckets[i] : last;
+      if (r->buckets[i] != 0 && r->buckets[i] < lowest) lowest = r->buckets[i];
     }
+    // A bucket before the chains sends glibc to the words before them: read
+    // as far as it may go, else not followed.
+    tables.chains_before = tables.symbol_offset - lowest;
+    unsigned char first[4];
+    if (tables.chains_before && (tables.chains_before > max_count ||
+                                 !read_image(*r->elf, r->chains_at - uint64_t{tables.chains_before} * 4, first, 4)))
+      return symbols_unread;
     for (uint32_t i = last; last != 0 && last >= tables.symbol_offset; ++i) {
       unsigned char chain[4];
       if (i - last >= max_count) return symbols_unread;
@@ -648,10 +654,10 @@ bool fill_hash_table(symbol_reading* r) {
     if (!read_image(*r->elf, r->info->gnu_hash + 16 + uint64_t{i} * r->word_size, bytes, r->word_size)) return false;
     bloom[i] = r->elf->wide ? get64(file, bytes) : get32(file, bytes);
   }
-  uint32_t* chains = r->room.take<uint32_t>(tables.chain_count);
-  if (!read_image(*r->elf, r->chains_at, chains, tables.chain_count * 4)) return false;
-  for (uint32_t i = 0; i < tables.chain_count; ++i)
-    chains[i] = get32(file, reinterpret_cast<unsigned char*>(chains + i));
+  const uint32_t words = tables.chains_before + tables.chain_count;
+  uint32_t* chains = r->room.take<uint32_t>(words);
+  if (!read_image(*r->elf, r->chains_at - uint64_t{tables.chains_before} * 4, chains, words * 4)) return false;
+  for (uint32_t i = 0; i < words; ++i) chains[i] = get32(file, reinterpret_cast<unsigned char*>(chains + i));
   uint32_t* buckets = r->room.take<uint32_t>(tables.bucket_count);
   memcpy(buckets, r->buckets, tables.bucket_count * 4);
   tables.bloom = bloom, tables.buckets = buckets, tables.chains = chains;
@@ -755,7 +761,8 @@ bool fill_references(symbol_reading* r) {
 symbols_end keep_symbols(symbol_reading* r) {
   const elf_symbols& t = r->tables;
   r->room.block = static_cast<unsigned char*>(malloc(
-      t.bloom_words * 8 + t.bucket_count * 4 + t.chain_count * 4 + r->symbol_count * (sizeof(elf_symbol) + 2) +
+      t.bloom_words * 8 + t.bucket_count * 4 + (t.chains_before + t.chain_count) * 4 +
+      r->symbol_count * (sizeof(elf_symbol) + 2) +
       (r->version_high + 1) * sizeof(elf_version) + r->strings_size + r->bound_count * sizeof(elf_reference) + 64));
   if (!r->room.block || !fill_hash_table(r) || !fill_symbols(r)) return symbols_refused;
   fill_versions(r);

@@ -77,8 +77,11 @@ void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wante
   if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return;
   const uint32_t bucket = t.buckets[w.gnu % t.bucket_count];
   for (uint32_t at = bucket; bucket != 0 && !m->matched; ++at) {
-    if (at - t.symbol_offset >= t.chain_count) break;
-    const uint32_t chain = t.chains[at - t.symbol_offset];
+    // Where glibc reads chain_zero[at]: the table's words before the chains
+    // for a bucket below symbol_offset.
+    const int64_t index = int64_t{at} - t.symbol_offset + t.chains_before;
+    if (index < 0 || index >= int64_t{t.chains_before} + t.chain_count) break;
+    const uint32_t chain = t.chains[index];
     if (((chain ^ w.gnu) >> 1) == 0) check_match(state, t, w, at, m);
     if (chain & 1) break;
   }

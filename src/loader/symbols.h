@@ -40,9 +40,11 @@ struct elf_symbols {
   uint32_t bucket_count, symbol_offset, bloom_words, bloom_shift;
   const uint64_t* bloom;
   const uint32_t* buckets;
-  // GNU: from symbol_offset on; SysV: from 0.
+  // GNU: from symbol_offset on, after the chains_before words glibc reads
+  // before them for a bucket below symbol_offset (its other tables'
+  // words, as they lie in memory); SysV: from 0.
   const uint32_t* chains;
-  uint32_t chain_count;
+  uint32_t chain_count, chains_before;
   const elf_symbol* symbols;
   uint32_t symbol_count;
   // The version index of each symbol (DT_VERSYM); null where the file

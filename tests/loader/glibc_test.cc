@@ -109,7 +109,7 @@ TEST(Glibc, ReadsSymbolTablesWithinBounds) {
   } cases[] = {
       {"a filter of two words", {{dt_gnu_hash, "#0 #0 #2 #6 #0 #0 #0 #0"}}, "ok"},
       {"a filter of three words", {{dt_gnu_hash, "#0 #0 #3 #6 #0 #0 #0 #0 #0 #0"}}, "not-a-library"},
-      {"a bucket before the chains", {{dt_gnu_hash, "#1 #2 #1 #6 #0 #0 #1"}}, "not-a-library"},
+      {"a bucket before the chains, no symbol table", {{dt_gnu_hash, "#1 #2 #1 #6 #0 #0 #1"}}, "not-a-library"},
       {"the most buckets, past the file", {{dt_gnu_hash, "#4194304 #0 #1 #6"}}, "not-a-library"},
       {"a bucket more is not followed", {{dt_gnu_hash, "#4194305 #0 #1 #6"}}, "not-followed"},
       {"the most relocations, past the file",
