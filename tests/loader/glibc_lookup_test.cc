@@ -190,8 +190,10 @@ TEST(GlibcLookup, DlsymFindsAFunction) {
     const char* rule;
     def entry;
     bool function;
+    const char* library = "libdrv.so";
   } cases[] = {
       {"a function", {}, true},
+      {"in either Driver Manager's library: none", {}, false, "libiodbc.so.2"},
       {"SHN_ABS of value 0: NULL", {.section = shn_abs, .valued = false}, false},
       {"SHN_ABS with a value: not relocated", {.section = shn_abs}, false},
       {"thread-local data", {.type = stt_tls}, false},
@@ -201,9 +203,9 @@ TEST(GlibcLookup, DlsymFindsAFunction) {
     loader_state state{};
     tables k;
     const int index = add_object(state, k, {c.entry}, v234, gnu_hash);
-    ASSERT_TRUE(make_room(&state.load, 0, &state.load_size, 64));
-    state.load[state.load_count++] = {index, 0, 0, -1, false};
-    EXPECT_EQ(gives_entry_point(state, "f", ""), c.function) << c.rule;
+    state.traits.read = nullptr;
+    ASSERT_TRUE(add_to_load(&state, index, c.library, c.library, -1));
+    EXPECT_EQ(gives_entry_point(state, "f", "libodbc.so.2\0libiodbc.so.2\0"), c.function) << c.rule;
     reset_loader_state(&state);
   }
 }
