@@ -36,7 +36,7 @@ apt_reason() {
   awk '{ sub(/^ +/, "") }
     /^E: |^W: Failed/ { errors = errors (errors ? " " : "") $0 }
     /Depends: / && !seen[$0]++ && ++n <= 3 { depends = depends " " $0 }
-    END { print errors depends }'
+    END { out = errors depends; sub(/^ /, "", out); print out }'
 }
 
 mapfile -t need < <(missing "${required[@]}")

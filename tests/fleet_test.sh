@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The fleet recipe (contrib/ansible) through Ansible's local connection to
-# this machine, as three hosts: one that answers, one whose login profile
-# prints a banner, one without quorbel; run from a read-only copy of the
-# recipe, with and without --limit; read back by Python.
-# Usage: fleet_test.sh PROGRAM WORKDIR
+# The fleet recipe through Ansible's local connection, as three hosts (one whose profile prints, one
+# without quorbel), from a read-only copy, with and without --limit. Usage: fleet_test.sh PROGRAM WORKDIR
 set -u
 work=$2 && rm -rf "$work" && mkdir -p "$work/home" "$work/recipe" "$work/run" && source "$(dirname "$0")/checks.sh"
 printf '[SQLite3]\nDriver=libsqlite3odbc.so\n\n[Gone]\nDriver=/nowhere/x.so\n' >"$work/odbcinst.ini"

@@ -15,29 +15,16 @@ TEST(GlibcSubfolders, AsGlibcListsThemOnEachProcessor) {
     size_t cap;
     std::string expected;  // joined by ':'
   } cases[] = {
-      {"AMD: the platform and the hwcap both x86_64, each subfolder twice",
-       {{true, true, true}, true, "x86_64", false, true},
-       2048,
+      {"AMD: the platform and the hwcap both x86_64, each twice", {{true, true, true}, true, "x86_64", false, true}, 2048,
        "glibc-hwcaps/x86-64-v4/:glibc-hwcaps/x86-64-v3/:glibc-hwcaps/x86-64-v2/:tls/x86_64/x86_64/:tls/x86_64/:"
        "tls/x86_64/:tls/:x86_64/x86_64/:x86_64/:x86_64/"},
-      {"Intel, named haswell",
-       {{false, true, true}, true, "haswell", false, true},
-       2048,
+      {"Intel, named haswell", {{false, true, true}, true, "haswell", false, true}, 2048,
        "glibc-hwcaps/x86-64-v3/:glibc-hwcaps/x86-64-v2/:tls/haswell/x86_64/:tls/haswell/:tls/x86_64/:tls/:"
        "haswell/x86_64/:haswell/:x86_64/"},
-      {"glibc 2.37: the levels alone",
-       {{false, true, true}, false, "haswell", false, true},
-       2048,
+      {"glibc 2.37: the levels alone", {{false, true, true}, false, "haswell", false, true}, 2048,
        "glibc-hwcaps/x86-64-v3/:glibc-hwcaps/x86-64-v2/"},
-      {"no platform: tls and the hwcap",
-       {{false, false, false}, true, nullptr, false, true},
-       2048,
-       "tls/x86_64/:tls/:x86_64/"},
       // "tls/x86_64/" and its NUL, then the closing NUL: 13 bytes.
-      {"a list cut where the next entry does not fit",
-       {{false, false, false}, true, nullptr, false, true},
-       13,
-       "tls/x86_64/"},
+      {"cut where the next entry does not fit", {{false, false, false}, true, nullptr, false, true}, 13, "tls/x86_64/"},
   };
   for (const auto& c : cases) {
     char out[2048];

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# scripts/install-packages.sh against a fake apt-get: a mirror in the middle
-# of a sync fails `apt-get update` on one index, the 32-bit Wine cannot be
-# installed, a package does not exist. No network is used.
-# Usage: install_packages_test.sh WORKDIR
+# scripts/install-packages.sh against a fake apt-get, no network: a mirror in mid-sync fails an
+# index, the 32-bit Wine cannot be installed, a package does not exist. Usage: install_packages_test.sh WORKDIR
 set -u
 work=$1
 script=$(cd "$(dirname "$0")/.." && pwd)/scripts/install-packages.sh
@@ -16,22 +14,14 @@ source "$(dirname "$0")/checks.sh"
 cat >"$work/bin/apt-get" <<'FAKE'
 #!/bin/bash
 echo "$*" >>"$FAKES/calls"
-case $1 in
-  update)
-    count=$(grep -c '^update' "$FAKES/calls")
-    [ "$count" -gt "$UPDATE_FAILURES" ] && exit 0
-    echo 'Err:6 http://deb.example/debian-security bookworm-security/main i386 Packages'
-    echo 'E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?'
-    echo 'E: Some index files failed to download. They have been ignored, or old ones used instead.'
-    exit 100 ;;
-esac
-for package; do
-  case $package in
-    wine32:i386) echo ' libwine:i386 : Depends: libgstreamer-plugins-base1.0-0:i386 (>= 1.0.0) but it is not installable'
-      echo 'E: Unable to correct problems, you have held broken packages.'; exit 100 ;;
-    nosuch) echo 'E: Unable to locate package nosuch'; exit 100 ;;
-  esac
-done
+if [ "$1" = update ]; then
+  [ "$(grep -c '^update' "$FAKES/calls")" -gt "$UPDATE_FAILURES" ] && exit 0
+  echo 'E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?'
+  exit 100
+fi
+[[ " $* " == *" wine32:i386 "* ]] && echo ' libwine:i386 : Depends: libgst:i386 but it is not installable' && exit 100
+[[ " $* " == *" nosuch "* ]] && echo 'E: Unable to locate package nosuch' && exit 100
+exit 0
 FAKE
 printf '#!/bin/sh\ngrep -qx "$3" "$FAKES/installed" && echo "install ok installed"\n' >"$work/bin/dpkg-query"
 printf '#!/bin/sh\necho i386\n' >"$work/bin/dpkg"
@@ -41,11 +31,8 @@ chmod +x "$work/bin/"*
 # run UPDATE_FAILURES ARGS...: the script's status, what it says on stderr
 # and the fake's calls, one per line.
 run() {
-  local failures=$1
-  shift
-  rm -f "$work/calls"
-  printf 'cmake\n' >"$work/installed"
-  local err status
+  local failures=$1 err status
+  shift && rm -f "$work/calls" && printf 'cmake\n' >"$work/installed"
   err=$(PATH=$work/bin:$PATH FAKES=$work UPDATE_FAILURES=$failures QUORBEL_APT_PAUSE=0 bash "$script" "$@" 2>&1 >/dev/null)
   status=$?
   printf 'status %s\n%s\ncalls: %s\n' "$status" "$err" "$(cut -d' ' -f1 "$work/calls" 2>/dev/null | paste -sd, -)"
@@ -60,7 +47,7 @@ check "an index that fails once: tried again, no warning" "$(run 1 g++)" $'statu
 check "the 32-bit Wine that cannot be installed: a warning with apt's reason" "$(run 3 --optional wine32:i386 g++)" \
   "status 0
 warning: apt-get update failed 3 times; going on with the indexes there are. Not updated: $index (File has unexpected size (374820 != 376004). Mirror sync in progress?)
-warning: wine32:i386 not installed, the tests that need it skip: E: Unable to correct problems, you have held broken packages. libwine:i386 : Depends: libgstreamer-plugins-base1.0-0:i386 (>= 1.0.0) but it is not installable
+warning: wine32:i386 not installed, the tests that need it skip: libwine:i386 : Depends: libgst:i386 but it is not installable
 calls: update,update,update,install,install"
 got=$(run 0 g++ nosuch)
 check "a package that cannot be installed fails, named with apt's reason" "$(head -1 <<<"$got")$(tail -2 <<<"$got")" \

@@ -200,33 +200,27 @@ build -shared -o "$lib/bind/weak.so" weak.c entry.c
 # dropped, before _LTX_.
 sed 's/short SQLAllocHandle/short libltx_so_LTX_SQLAllocHandle/' entry.c >ltx.c
 build -shared -o "$lib/bind/libltx.so.1" ltx.c
-# Symbols only this program's C++ runtime, or the installer library, define:
-# no program linked with the Driver Manager alone has them.
+# Symbols no program linked with the Driver Manager alone has.
 echo 'extern char _ZSt4cout[]; char* judge_cout(void) { return _ZSt4cout; }' >cout.c
 build -shared -o "$lib/bind/cout.so" cout.c entry.c
 echo 'int SQLGetPrivateProfileString(const char*, const char*, const char*, char*, int, const char*); int judge_ini(void) { char b[8]; return SQLGetPrivateProfileString("a", "b", "", b, 8, "odbc.ini"); }' >ini.c
 build -shared -o "$lib/bind/ini.so" ini.c entry.c
-# The entry point as dlsym finds it: absolute of value 0 (NULL), undefined
-# with a value (a function all the same).
+# The entry point absolute of value 0 (NULL to dlsym), undefined with a value.
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/abs.so" symbol SQLAllocHandle shndx 0xfff1
 python3 "$edit_elf" "$lib/bind/abs.so" "$lib/bind/abs0.so" symbol SQLAllocHandle value 0
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/undef.so" symbol SQLAllocHandle shndx 0
-# Relocations as glibc reads them on x86-64: the procedure linkage table's
-# alone; DT_REL, which it ignores; DT_RELACOUNT's first entries, whose type
-# it asserts to be relative.
+# Relocations on x86-64: the PLT's alone, DT_REL (ignored), DT_RELACOUNT's.
 printf 'int puts(const char*);\nint judge_puts(void) { return puts("x"); }\n' >puts.c
 build -shared -nostartfiles -o "$lib/bind/plt.so" puts.c entry.c
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/rel.so" retag 0x6ffffff9 17
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/relacount-huge.so" tag 0x6ffffff9 0x1000000
 python3 "$edit_elf" "$lib/libjudge.so" "$lib/bind/relative-type.so" rela 0 34
-# Version indices with no version tables (DT_VERNEED renamed), and one
-# symbol's name far past the strings.
+# Version indices without version tables; one name far past the strings.
 printf 'int puts(const char*);\nint judge_unused(void) { return puts("x"); }\n' >unused.c
 build -shared -o "$lib/bind/unused.so" unused.c entry.c
 python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/no-verneed.so" retag 0x6ffffffe 0x6ffffdf8
 python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/far-name.so" symbol judge_unused name 0x1000000
-# Buckets below the chains but the entry point's: glibc reads the words
-# before them as chain words and finds nothing there.
+# GNU hash buckets below the chains, but the entry point's.
 for i in 1 2 3 4 5 6 7 8; do echo "int judge_f$i(void) { return $i; }"; done >many.c
 build -shared -o "$lib/bind/many.so" many.c entry.c
 python3 "$edit_elf" "$lib/bind/many.so" "$lib/bind/low-buckets.so" buckets-but SQLAllocHandle 1
@@ -238,13 +232,10 @@ build -shared -o "$lib/bind/odbc2.so" env.c connect.c
 build -shared -o "$lib/bind/connect.so" connect.c
 build -shared -o "$lib/bind/libshimcore.so" entry.c
 build -shared -o "$lib/bind/shim.so" connect.c -L"$lib/bind" -Wl,--no-as-needed -lshimcore -Wl,-rpath,'$ORIGIN'
-# Two drivers sharing a library whose own need each finds in its own RPATH,
-# one defining what the shared library calls, one not.
+# Two drivers sharing a library whose need each finds in its own RPATH.
 mkdir -p "$lib/share/a" "$lib/share/b"
-echo 'int judge_x(void) { return 1; }' >x.c
-echo 'int judge_y(void) { return 1; }' >y.c
-build -shared -o "$lib/share/a/libdep.so" x.c
-build -shared -o "$lib/share/b/libdep.so" y.c
+echo 'int judge_x(void) { return 1; }' >x.c && build -shared -o "$lib/share/a/libdep.so" x.c
+echo 'int judge_y(void) { return 1; }' >y.c && build -shared -o "$lib/share/b/libdep.so" y.c
 echo 'int judge_x(void); int judge_shared(void) { return judge_x(); }' >shared.c
 build -shared -o "$lib/share/libshared.so" shared.c -L"$lib/share/a" -Wl,--no-as-needed -ldep
 for side in a b; do
@@ -388,8 +379,7 @@ while IFS='|' read -r name environment value words; do
   fi
 done <<<"$cases"
 
-# Both in one run: what binding remembers of the first does not answer for
-# the second.
+# Both in one run: what binding remembers of the first is not the second's.
 { [ "$column" = 5 ] && printf '[ODBC Drivers]\nA=Installed\nB=Installed\n\n'
   printf '[A]\nDriver=%s\n[B]\nDriver=%s\n' "$lib/share/drva.so" "$lib/share/drvb.so"; } >odbcinst.ini
 both=$("$program" -b -c 2>/dev/null | tr '\t\n' ' |')

@@ -37,22 +37,24 @@ printf '[ODBC Data Sources]\nDefault=Judge\nnodriver=x\ntypo=x\n' >b/odbc.ini
 printf '[Default]\nDriver=Judge\n[nodriver]\nDescription=x\n[typo]\nDriver=Judge 1\n' >>b/odbc.ini
 : >b/user.ini
 
+# with SET COMMAND...: runs the command with a set's files, the user's ODBCINI.
+with() {
+  local set=$1 && shift
+  if $iodbc; then
+    ODBCINSTINI=$work/odbcinst.ini ODBCINI=$work/$set/user.ini SYSODBCINI=$work/$set/odbc.ini HOME=$work/home "$@"
+  else
+    ODBCSYSINI=$work/$set ODBCINI=$work/$set/user.ini HOME=$work/home "$@"
+  fi
+}
+
 # connect SET DSN: the Driver Manager's answer, as a class: loads, IM002,
-# IM003, IM004 or "cannot open" (unixODBC's 01000 for a library). The
-# user's file is ODBCINI for both.
+# IM003, IM004 or "cannot open" (unixODBC's 01000 for a library).
 connect() {
   local out
-  if $iodbc; then
-    out=$(ODBCINSTINI=$work/odbcinst.ini ODBCINI=$work/$1/user.ini SYSODBCINI=$work/$1/odbc.ini HOME=$work/home \
-      iodbctest "DSN=$2" </dev/null 2>&1)
-  else
-    out=$(echo quit | ODBCSYSINI=$work/$1 ODBCINI=$work/$1/user.ini HOME=$work/home isql -v "$2" 2>&1)
-  fi
+  if $iodbc; then out=$(with "$1" iodbctest "DSN=$2" </dev/null 2>&1); else out=$(echo quit | with "$1" isql -v "$2" 2>&1); fi
   case $out in
     *IM001* | *Connected* | *Driver:*) echo loads ;;
-    *IM002*) echo IM002 ;;
-    *IM003*) echo IM003 ;;
-    *IM004*) echo IM004 ;;
+    *IM002* | *IM003* | *IM004*) grep -o -m1 'IM00[234]' <<<"$out" ;;
     *"Can't open lib"*) echo "cannot open" ;;
     *) echo "other: $out" ;;
   esac
@@ -71,12 +73,7 @@ promised() {
 
 # quorbel -d -c on a set: "SCOPE NAME WORD" a line.
 listing() {
-  if $iodbc; then
-    ODBCINSTINI=$work/odbcinst.ini ODBCINI=$work/$1/user.ini SYSODBCINI=$work/$1/odbc.ini HOME=$work/home \
-      "$program" -d -c -j 2>/dev/null
-  else
-    ODBCSYSINI=$work/$1 ODBCINI=$work/$1/user.ini HOME=$work/home "$program" -d -c -j 2>/dev/null
-  fi | python3 -c '
+  with "$1" "$program" -d -c -j 2>/dev/null | python3 -c '
 import json, sys
 for line in sys.stdin: o = json.loads(line); print(o["scope"], o["dsn"], o["check"])'
 }
@@ -109,7 +106,5 @@ for set in a b; do
     check "$set $scope_name: the Driver Manager agrees" "$(connect "$set" "${scope_name#* }")" "$(promised "$got")"
   done <<<"$rows"
 done
-check "a user source's password is not written" \
-  "$(ODBCSYSINI=$work/a ODBCINI=$work/a/user.ini ODBCINSTINI=$work/odbcinst.ini \
-    SYSODBCINI=$work/a/odbc.ini HOME=$work/home "$program" -d -a 2>/dev/null | grep -c hunter2)" 0
+check "a user source's password is not written" "$(with a "$program" -d -a 2>/dev/null | grep -c hunter2)" 0
 checks_done "judge sources"

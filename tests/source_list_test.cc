@@ -27,11 +27,8 @@ TEST(ListSources, UserSourcesFirstEachWithItsWord) {
   reset_fakes();
   fake_os.files["/ok.so"] = own;
   fake_dm.drivers = {{"SQLite3", "", 0, SQL_SUCCESS}, {"Postgres", "", 0, SQL_SUCCESS}};
-  fake_dm.sources = {{"sys", "SQLite3", false},
-                     {"mine", "SQLite3", true},
-                     {"typo", "SQLite 3", false},
-                     {"none", "", false},
-                     {"wow", "Old", false}};
+  fake_dm.sources = {{"sys", "SQLite3", false}, {"mine", "SQLite3", true}, {"typo", "SQLite 3", false},
+                     {"none", "", false},        {"wow", "Old", false}};
   fake_os.resolutions = {{"sys", resolved(source_library_found, "SQLite3", "/ok.so")},
                          {"mine", resolved(source_library_found, "SQLite3", "/ok.so")},
                          {"typo", resolved(source_driver_unknown, "sqlite 3")},
@@ -46,12 +43,9 @@ TEST(ListSources, UserSourcesFirstEachWithItsWord) {
   EXPECT_EQ(status, 16);
   options.json_lines = true;
   fake_dm.directions.clear();  // the fake lists the drivers again
-  const std::string json =
-      "{\"dsn\":\"mine\",\"scope\":\"user\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\",\"file\":\"/ok.so\","
-      "\"check\":\"ok\"}\n{\"dsn\":\"sys\",\"scope\":\"system\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\","
-      "\"file\":\"/ok.so\",\"check\":\"ok\"}\n{\"dsn\":\"typo\",\"scope\":\"system\",\"driver\":\"SQLite "
-      "3\",\"near\":[\"SQLite3\"],";
-  EXPECT_EQ(capture([&] { list_sources(options); }).out.substr(0, json.size()), json);
+  const std::string json = capture([&] { list_sources(options); }).out;
+  EXPECT_EQ(json.substr(0, json.find('\n') + 1), "{\"dsn\":\"mine\",\"scope\":\"user\",\"driver\":\"SQLite3\",\"library\":\"/ok.so\",\"file\":\"/ok.so\",\"check\":\"ok\"}\n");
+  EXPECT_NE(json.find("\"driver\":\"SQLite 3\",\"near\":[\"SQLite3\"],\"check\":\"unknown-driver\""), std::string::npos);
   options = {};
   options.data_sources = options.show_attributes = true;
   const std::string masked = "mine\tSQLite3\tDriver=SQLite3\tPWD=***\tAuth Token=***\tUser=me\n";
