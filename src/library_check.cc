@@ -49,19 +49,25 @@ static void note_elsewhere(const char* value, library_verdict* verdict) {
   }
 }
 
+// The Driver Manager's own search: the first file it can read is what it
+// hands the loader, whatever that makes of it (found, its length; 0 where
+// there is none). Each folder tried goes to tried, if given.
+static size_t search_as_the_driver_manager(const char* value, const char* expanded, library_lookup* lookup, char* found,
+                                           size_t cap, char* tried = nullptr, size_t tried_cap = 0) {
+  platform_library_lookup(value, expanded, lookup);
+  const folder_lists first = {lookup->first_readable, sizeof lookup->first_readable / sizeof lookup->first_readable[0]};
+  return find_in_folders(lookup->name, first, platform_file_readable, found, cap, tried, tried_cap);
+}
+
 void check_library(loader_state& run, const char* value, const char* expanded, library_verdict* verdict) {
   set_verdict(verdict, verdict_missing);
   verdict->file[0] = verdict->road[0] = verdict->searched[0] = '\0';
   if (!value || value[0] == '\0') return;
   library_lookup lookup{};
-  platform_library_lookup(value, expanded, &lookup);
-  // The Driver Manager's own search first: the first file it can read is
-  // what it hands the loader, whatever that makes of it.
-  const folder_lists first = {lookup.first_readable, sizeof lookup.first_readable / sizeof lookup.first_readable[0]};
   // Where it looked comes before where the loader looks.
   char found[4096];
-  if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found, verdict->searched,
-                      sizeof verdict->searched))
+  if (search_as_the_driver_manager(value, expanded, &lookup, found, sizeof found, verdict->searched,
+                                   sizeof verdict->searched))
     load_library(run, found, verdict);
   else if (lookup.loader_search) load_library(run, lookup.name, verdict);
   keep_places_for_missing(verdict);
@@ -71,10 +77,8 @@ void check_library(loader_state& run, const char* value, const char* expanded, l
 bool find_library_file(loader_state& run, const char* value, const char* expanded, char* file, size_t cap) {
   if (!value || value[0] == '\0') return false;
   library_lookup lookup{};
-  platform_library_lookup(value, expanded, &lookup);
-  const folder_lists first = {lookup.first_readable, sizeof lookup.first_readable / sizeof lookup.first_readable[0]};
   char found[4096];
-  if (find_in_folders(lookup.name, first, platform_file_readable, found, sizeof found))
+  if (search_as_the_driver_manager(value, expanded, &lookup, found, sizeof found))
     return platform_absolute_path(found, file, cap);
   return lookup.loader_search && locate_library(run, lookup.name, file, cap);
 }
