@@ -220,6 +220,18 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file&) {}
 
+// The fake's files are in memory already: mapped where they may be.
+bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
+  const std::string& bytes = *reinterpret_cast<const std::string*>(file.handle);
+  const bool mapped = !fake_os.unmappable && !bytes.empty();
+  *mapping = {mapped ? reinterpret_cast<const unsigned char*>(bytes.data()) : nullptr, bytes.size(), 0};
+  return mapped;
+}
+
+void platform_unmap_file(const platform_mapping&) {}
+
+bool platform_mapping_cut(const platform_mapping&) { return false; }
+
 unsigned platform_version_sources() { return fake_os.version_sources; }
 
 // As the program of the system the fake stands for.

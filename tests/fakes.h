@@ -70,6 +70,7 @@ struct fake_system {
   std::map<std::string, std::string> links;  // a path that names another file
   std::vector<std::string> unreadable;
   std::vector<std::string> denied;
+  bool unmappable = false;  // files are read, never mapped
   // The working folder, which relative paths are taken from.
   std::string working_folder = "/work";
   std::vector<std::string> first_readable;

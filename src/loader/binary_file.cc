@@ -6,6 +6,7 @@
 
 void memory_file(const unsigned char* bytes, size_t size, binary_file* file) {
   file->bytes = bytes;
+  file->mapping = {};
   file->size = size;
   file->big_endian = false;
   file->window_length[0] = file->window_length[1] = 0;

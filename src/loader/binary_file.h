@@ -17,8 +17,11 @@ struct read_room {
 
 struct binary_file {
   platform_file file;
-  // Set for a file already in memory; file is then unused.
+  // Set for a file already in memory, or mapped; file is then unused.
   const unsigned char* bytes;
+  // The mapping bytes point into, where the file is mapped: a reader that
+  // keeps pointers into it takes it over (and clears it here).
+  platform_mapping mapping;
   uint64_t size;
   bool big_endian;
   // The last pages read of tables and of strings: a table's entries, and

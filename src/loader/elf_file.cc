@@ -18,7 +18,7 @@ namespace {
 // Bounds on what a hostile file can make the reader hold; past them, a
 // file is not followed.
 enum : uint64_t { max_dynamic = 1 << 20, max_needed = 4096, max_versions = 4096 };
-enum : uint64_t { max_count = 1 << 22, max_strings = uint64_t{64} << 20 };
+enum : uint64_t { max_count = 1 << 22, max_copies = uint64_t{64} << 20 };
 enum : size_t { name_capacity = 4096, list_capacity = 65536 };
 
 // The dynamic section as glibc decodes it (elf_get_dynamic_info): the
@@ -439,35 +439,31 @@ struct block_room {
 enum symbols_end { symbols_read, symbols_unread, symbols_refused };
 
 // What reading a file's symbols works with, and the memory it takes: one
-// owner, freed in one place (free_reading), the block binding keeps handed
-// on to the table once all is read.
+// owner, freed in one place (free_reading), the block binding keeps and
+// the copies of segments (where the file is not mapped) handed on to the
+// table once all is read.
 struct symbol_reading {
   elf_image* elf;
   const dynamic_info* info;
   loaded_object* object;
   unsigned machine;
-  size_t word_size, symbol_size;
+  size_t word_size;
   uint64_t relocation_size;  // of the entries DT_RELA or DT_REL list
   elf_symbols tables;
-  uint64_t buckets_at, chains_at;
-  uint32_t symbol_count;
-  uint64_t strings_size;  // as far as the symbols name them
+  uint64_t buckets_at;
+  uint32_t symbol_count;  // as far as the relocations refer
   uint64_t version_high;  // the highest version index
   // glibc's (its base definition counted): it reads a version index past it,
   // or any but 0 where the file has no version tables, and dies of it.
   uint64_t glibc_version_high;
-  uint32_t* buckets;     // the hash table's buckets, read
   elf_reference* bound;  // what the relocations bind, in their order
   uint32_t bound_count;
-  unsigned char* raw;   // the symbols as the file holds them
   unsigned char* seen;  // a bit a symbol: already looked up
-  uint16_t* versym;     // the version indices, where binding keeps none
-  block_room room;      // the block binding keeps
+  unsigned char* copies;
+  block_room room;  // the block binding keeps
 };
 
-void free_reading(symbol_reading* r) {
-  free(r->buckets), free(r->bound), free(r->raw), free(r->seen), free(r->versym), free(r->room.block);
-}
+void free_reading(symbol_reading* r) { free(r->bound), free(r->seen), free(r->copies), free(r->room.block); }
 
 // The hash table's header: the sizes of its parts and where they lie.
 symbols_end read_hash_header(symbol_reading* r) {
@@ -486,58 +482,80 @@ symbols_end read_hash_header(symbol_reading* r) {
     tables.bloom_words = header[2], tables.bloom_shift = header[3];
     // glibc asserts a power of two, and reads past the filter at 0.
     if (tables.bloom_words == 0 || (tables.bloom_words & (tables.bloom_words - 1)) != 0) return symbols_refused;
-    r->buckets_at = info.gnu_hash + 16 + uint64_t{tables.bloom_words} * r->word_size;
-    r->chains_at = r->buckets_at + uint64_t{tables.bucket_count} * 4;
+    r->buckets_at = 16 + uint64_t{tables.bloom_words} * r->word_size;
   } else if (info.hash) {
     tables.hash = sysv_hash;
     tables.bucket_count = header[0], tables.chain_count = header[1];
-    r->buckets_at = info.hash + 8;
-    r->chains_at = r->buckets_at + uint64_t{tables.bucket_count} * 4;
+    r->buckets_at = 8;
   }
   if (tables.bucket_count > max_count || tables.bloom_words > max_count || tables.chain_count > max_count)
     return symbols_unread;
+  // A symbol table the hash table reaches, and none to reach.
+  if (tables.hash != no_hash && !info.symbols && (tables.symbol_offset || tables.chain_count)) return symbols_refused;
   return symbols_read;
 }
 
-// The buckets, in the host's order.
-symbols_end read_buckets(symbol_reading* r) {
-  const uint32_t count = r->tables.bucket_count;
-  r->buckets = static_cast<uint32_t*>(malloc(count * 4 + 4));
-  if (!r->buckets) return symbols_unread;
-  if (!read_image(*r->elf, r->buckets_at, r->buckets, count * 4)) return symbols_refused;
-  for (uint32_t i = 0; i < count; ++i)
-    r->buckets[i] = get32(*r->elf->file, reinterpret_cast<unsigned char*>(r->buckets + i));
-  return symbols_read;
-}
-
-// How many symbols the hash table reaches: SysV's, one a chain; GNU's end
-// at the end of its last chain.
-symbols_end count_symbols(symbol_reading* r) {
-  elf_symbols& tables = r->tables;
-  r->symbol_count = tables.hash == sysv_hash ? tables.chain_count : tables.symbol_offset;
-  if (tables.hash == gnu_hash) {
-    uint32_t last = 0, lowest = tables.symbol_offset;
-    for (uint32_t i = 0; i < tables.bucket_count; ++i) {
-      last = r->buckets[i] > last ? r->buckets[i] : last;
-      if (r->buckets[i] != 0 && r->buckets[i] < lowest) lowest = r->buckets[i];
-    }
-    // A bucket before the chains sends glibc to the words before them: read
-    // as far as it may go, else not followed.
-    tables.chains_before = tables.symbol_offset - lowest;
-    unsigned char first[4];
-    if (tables.chains_before && (tables.chains_before > max_count ||
-                                 !read_image(*r->elf, r->chains_at - uint64_t{tables.chains_before} * 4, first, 4)))
-      return symbols_unread;
-    for (uint32_t i = last; last != 0 && last >= tables.symbol_offset; ++i) {
-      unsigned char chain[4];
-      if (i - last >= max_count) return symbols_unread;
-      if (!read_image(*r->elf, r->chains_at + uint64_t{i - tables.symbol_offset} * 4, chain, 4)) return symbols_refused;
-      if (get32(*r->elf->file, chain) & 1) r->symbol_count = i + 1;
-      if (r->symbol_count == i + 1) break;
-    }
-    tables.chain_count = r->symbol_count > tables.symbol_offset ? r->symbol_count - tables.symbol_offset : 0;
+// The segment that holds a table, in memory: the file's mapping, or a copy
+// of the segment's part of the file among those read (room for four);
+// false where none holds it.
+bool view_of(symbol_reading* r, uint64_t address, uint64_t* copied, image_view* view) {
+  const load_segment* load = address ? segment_at(*r->elf, address) : nullptr;
+  if (!load) return false;
+  *view = {nullptr, address - load->address, load->file_size, load->memory_size};
+  if (r->elf->file->bytes) return view->segment = r->elf->file->bytes + load->offset, true;
+  for (int i = 0; i < 4; ++i) {
+    const load_segment* kept = copied[i] ? &r->elf->loads[copied[i] - 1] : nullptr;
+    if (kept == load) return view->segment = r->copies + copied[4 + i], true;
   }
-  return r->symbol_count && !r->info->symbols ? symbols_refused : symbols_read;
+  return false;
+}
+
+// Copies, where the file is not mapped, the segments that hold the tables:
+// each once, read as the file holds them.
+symbols_end copy_segments(symbol_reading* r, const uint64_t* addresses, uint64_t* copied) {
+  uint64_t total = 0;
+  for (int i = 0; i < 4; ++i) {
+    const load_segment* load = addresses[i] ? segment_at(*r->elf, addresses[i]) : nullptr;
+    const uint64_t index = load ? static_cast<uint64_t>(load - r->elf->loads) + 1 : 0;
+    bool known = false;
+    for (int k = 0; k < i; ++k) known = known || copied[k] == index;
+    if (!load || known) continue;
+    copied[i] = index, copied[4 + i] = total;
+    total += load->file_size;
+  }
+  if (total > max_copies) return symbols_unread;
+  r->copies = static_cast<unsigned char*>(malloc(total + 1));
+  if (!r->copies) return symbols_unread;
+  for (int i = 0; i < 4; ++i) {
+    const load_segment* load = copied[i] ? &r->elf->loads[copied[i] - 1] : nullptr;
+    if (load && !read_bytes(r->elf->file, load->offset, r->copies + copied[4 + i], load->file_size))
+      return symbols_refused;
+  }
+  return symbols_read;
+}
+
+// The tables where binding reads them: the hash table (its filter and
+// buckets held in its segment: glibc reads them at every lookup), the
+// symbols, their names and version indices.
+symbols_end view_tables(symbol_reading* r) {
+  const dynamic_info& info = *r->info;
+  elf_symbols& t = r->tables;
+  const uint64_t addresses[4] = {info.gnu_hash ? info.gnu_hash : info.hash, info.symbols, r->elf->strings,
+                                 info.versions};
+  uint64_t copied[8] = {};
+  if (!r->elf->file->bytes) {
+    const symbols_end end = copy_segments(r, addresses, copied);
+    if (end != symbols_read) return end;
+  }
+  image_view* views[4] = {&t.hash_table, &t.symbols, &t.strings, &t.symbol_versions};
+  for (int i = 0; i < 4; ++i)
+    if (!view_of(r, addresses[i], copied, views[i])) *views[i] = {};
+  uint64_t last = 0;
+  const uint64_t buckets_end = r->buckets_at + uint64_t{t.bucket_count} * 4;
+  if (t.hash != no_hash && !view_value(t.hash_table, static_cast<int64_t>(buckets_end - 4), 4, &last))
+    return symbols_refused;
+  t.wide = r->elf->wide;
+  return symbols_read;
 }
 
 // Reads one range of relocations, in chunks of whole entries, keeping the
@@ -619,20 +637,10 @@ const symbol_version& version_at(const object_table& table, const loaded_object&
   return table.versions[need ? object.first_need + i : object.first_definition + i - object.need_count];
 }
 
-// The symbols as the file holds them; how far their names reach into the
-// strings; the highest version index its requirements and definitions
-// give (its base definition aside).
-symbols_end read_symbol_table(symbol_reading* r) {
+// The highest version index the file's requirements and definitions give
+// (its base definition aside), and glibc's.
+void version_highs(symbol_reading* r) {
   const loaded_object& object = *r->object;
-  const uint64_t size = uint64_t{r->symbol_count} * r->symbol_size;
-  r->raw = static_cast<unsigned char*>(malloc(size + 1));
-  if (!r->raw) return symbols_unread;
-  if (!read_image(*r->elf, r->info->symbols, r->raw, size)) return symbols_refused;
-  r->strings_size = r->info->strings_size;
-  for (uint32_t i = 0; i < r->symbol_count; ++i) {
-    const uint32_t name = get32(*r->elf->file, r->raw + i * r->symbol_size + st_name);
-    if (name >= r->strings_size) r->strings_size = uint64_t{name} + 256;
-  }
   uint32_t high = 0, glibc_high = 0;
   for (uint32_t i = 0; i < object.need_count + object.definition_count; ++i) {
     const symbol_version& v = version_at(*r->elf->table, object, i);
@@ -640,48 +648,7 @@ symbols_end read_symbol_table(symbol_reading* r) {
     if ((v.index & versym_index) > glibc_high) glibc_high = v.index & versym_index;
   }
   r->version_high = high, r->glibc_version_high = glibc_high;
-  return r->strings_size > max_strings ? symbols_unread : symbols_read;
-}
-
-// The hash table, in the block: the filter's words, the chains, the
-// buckets; false where they cannot be read.
-bool fill_hash_table(symbol_reading* r) {
-  elf_symbols& tables = r->tables;
-  const binary_file& file = *r->elf->file;
-  uint64_t* bloom = r->room.take<uint64_t>(tables.bloom_words);
-  for (uint32_t i = 0; i < tables.bloom_words; ++i) {
-    unsigned char bytes[8];
-    if (!read_image(*r->elf, r->info->gnu_hash + 16 + uint64_t{i} * r->word_size, bytes, r->word_size)) return false;
-    bloom[i] = r->elf->wide ? get64(file, bytes) : get32(file, bytes);
-  }
-  const uint32_t words = tables.chains_before + tables.chain_count;
-  uint32_t* chains = r->room.take<uint32_t>(words);
-  if (!read_image(*r->elf, r->chains_at - uint64_t{tables.chains_before} * 4, chains, words * 4)) return false;
-  for (uint32_t i = 0; i < words; ++i) chains[i] = get32(file, reinterpret_cast<unsigned char*>(chains + i));
-  uint32_t* buckets = r->room.take<uint32_t>(tables.bucket_count);
-  memcpy(buckets, r->buckets, tables.bucket_count * 4);
-  tables.bloom = bloom, tables.buckets = buckets, tables.chains = chains;
-  return true;
-}
-
-// The symbols, in the block, as far as binding asks, and their version
-// indices where the file names versions; false where those cannot be read.
-bool fill_symbols(symbol_reading* r) {
-  const binary_file& file = *r->elf->file;
-  const bool wide = r->elf->wide;
-  elf_symbol* symbols = r->room.take<elf_symbol>(r->symbol_count);
-  for (uint32_t i = 0; i < r->symbol_count; ++i) {
-    const unsigned char* at = r->raw + i * r->symbol_size;
-    const uint64_t value = wide ? get64(file, at + elf64_st_value) : get32(file, at + elf32_st_value);
-    const unsigned char* tail = at + (wide ? elf64_st_info : elf32_st_info);  // st_info, st_other, st_shndx
-    symbols[i] = {get32(file, at + st_name), tail[0], tail[1], get16(file, tail + 2), value != 0};
-  }
-  uint16_t* versions = r->info->versions && r->version_high ? r->room.take<uint16_t>(r->symbol_count) : nullptr;
-  if (versions && !read_image(*r->elf, r->info->versions, versions, r->symbol_count * 2)) return false;
-  for (uint32_t i = 0; versions && i < r->symbol_count; ++i)
-    versions[i] = get16(file, reinterpret_cast<unsigned char*>(versions + i));
-  r->tables.symbols = symbols, r->tables.symbol_count = r->symbol_count, r->tables.symbol_versions = versions;
-  return true;
+  r->tables.versioned = r->info->versions && high;
 }
 
 // The version indices, in the block, as glibc builds them from the file's
@@ -699,55 +666,33 @@ void fill_versions(symbol_reading* r) {
   r->tables.versions = versions, r->tables.version_count = static_cast<uint32_t>(r->version_high + 1);
 }
 
-// The strings, in the block, as far as the symbols name them. Strings past
-// the file read as zeros here; glibc would read whatever lies there, or
-// die, and a name it would read so binds nothing.
-void fill_strings(symbol_reading* r) {
-  char* strings = r->room.take<char>(r->strings_size + 1);
-  uint64_t at = 0;
-  for (uint64_t piece = 0; at < r->strings_size; at += piece) {
-    piece = r->strings_size - at < 65536 ? r->strings_size - at : 65536;
-    if (read_image(*r->elf, r->elf->strings + at, strings + at, piece)) continue;
-    // Up to the end of the segment: a name past it reads as zeros, and
-    // spoils no other.
-    const load_segment* load = segment_at(*r->elf, r->elf->strings + at);
-    const uint64_t mapped = load ? load->memory_size - (r->elf->strings + at - load->address) : 0;
-    piece = piece < mapped ? piece : mapped;
-    if (piece == 0 || !read_image(*r->elf, r->elf->strings + at, strings + at, piece)) break;
-  }
-  memset(strings + at, 0, r->strings_size + 1 - at);
-  r->tables.strings = strings, r->tables.strings_size = static_cast<uint32_t>(r->strings_size);
-}
-
 // The references binding makes, in the block, in order: each symbol
 // looked up once, local and hidden ones not at all (they bind to the file
 // itself), and none past a relocation of a type glibc does not know.
-// False where memory runs out.
+// False where a symbol or its version cannot be read, where glibc would
+// die of its version index, or where memory runs out.
 bool fill_references(symbol_reading* r) {
   elf_reference* references = r->room.take<elf_reference>(r->bound_count);
   uint32_t count = 0;
   r->seen = static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1));
   if (!r->seen) return false;
-  const uint16_t* versions = r->tables.symbol_versions;
-  if (r->info->versions && !versions) {
-    r->versym = static_cast<uint16_t*>(malloc(r->symbol_count * 2 + 2));
-    if (!r->versym || !read_image(*r->elf, r->info->versions, r->versym, r->symbol_count * 2)) return false;
-    for (uint32_t i = 0; i < r->symbol_count; ++i)
-      r->versym[i] = get16(*r->elf->file, reinterpret_cast<unsigned char*>(r->versym + i));
-    versions = r->versym;
-  }
+  elf_symbols versions_read = r->tables;  // every index glibc reads, versions or none
+  versions_read.versioned = r->info->versions != 0;
   for (uint32_t i = 0; i < r->bound_count; ++i) {
     const uint32_t symbol = r->bound[i].symbol;
     if (r->bound[i].unknown_type) {
       references[count++] = r->bound[i];
       break;
     }
-    const elf_symbol& referred = r->tables.symbols[symbol];
+    elf_symbol referred;
+    if (!symbol_at(r->tables, symbol, &referred)) return false;
     const unsigned visibility = symbol_visibility(referred.other);
     if (symbol_binding(referred.info) == stb_local || visibility == stv_internal || visibility == stv_hidden) continue;
     if (r->seen[symbol / 8] & (1 << (symbol % 8))) continue;
     r->seen[symbol / 8] |= static_cast<unsigned char>(1 << (symbol % 8));
-    const uint32_t index = versions ? versions[symbol] & versym_index : 0;
+    uint16_t version = 0;
+    if (!version_index_at(versions_read, symbol, &version)) return false;
+    const uint32_t index = version & versym_index;
     if (r->glibc_version_high ? index > r->glibc_version_high : index != 0) return false;
     references[count++] = r->bound[i];
   }
@@ -755,35 +700,34 @@ bool fill_references(symbol_reading* r) {
   return true;
 }
 
-// Takes the block binding keeps, fills it and hands it to the table: read,
-// or unread where the table is full; refused where the block cannot be
-// had or filled.
+// Takes the block binding keeps, fills it and hands it to the table, with
+// what its views point into: read, or unread where the table is full;
+// refused where the block cannot be had or filled.
 symbols_end keep_symbols(symbol_reading* r) {
-  const elf_symbols& t = r->tables;
-  r->room.block = static_cast<unsigned char*>(malloc(
-      t.bloom_words * 8 + t.bucket_count * 4 + (t.chains_before + t.chain_count) * 4 +
-      r->symbol_count * (sizeof(elf_symbol) + 2) +
-      (r->version_high + 1) * sizeof(elf_version) + r->strings_size + r->bound_count * sizeof(elf_reference) + 64));
-  if (!r->room.block || !fill_hash_table(r) || !fill_symbols(r)) return symbols_refused;
+  r->room.block = static_cast<unsigned char*>(
+      malloc((r->version_high + 1) * sizeof(elf_version) + r->bound_count * sizeof(elf_reference) + 16));
+  if (!r->room.block) return symbols_unread;
   fill_versions(r);
-  fill_strings(r);
   if (!fill_references(r)) return symbols_refused;
-  r->object->symbols = add_symbols(r->elf->table, {r->room.block, r->tables, {}});
-  r->room.block = nullptr;  // the table's now, or freed by it
+  binary_file& file = *r->elf->file;
+  object_symbols kept{};
+  kept.block = r->room.block, kept.mapping = file.mapping, kept.copies = r->copies, kept.elf = r->tables;
+  r->object->symbols = add_symbols(r->elf->table, kept);
+  // The table's now, or freed by it.
+  r->room.block = nullptr, r->copies = nullptr, file.mapping = {};
   return r->object->symbols < 0 ? symbols_unread : symbols_read;
 }
 
 // Reads what binding needs of a file's symbols, as glibc reads them: the
-// hash table it reads (GNU's where there is one) and the symbols it
-// reaches, their versions, the strings, and the symbols the relocations
-// bind, in the order glibc processes them. False where the loader would
-// refuse the file or die of its tables; tables past the limits leave the
-// symbols unread (not followed).
+// hash table it reads (GNU's where there is one), and the symbols the
+// relocations bind, in the order glibc processes them; the symbols a lookup
+// reaches, their names and versions are read in place, when it reaches
+// them. False where the loader would refuse the file or die of its tables;
+// tables past the limits leave the symbols unread (not followed).
 bool read_symbols(elf_image* elf, const dynamic_info& info, unsigned machine, loaded_object* object) {
   symbol_reading r{};
   r.elf = elf, r.info = &info, r.object = object, r.machine = machine;
   r.word_size = elf->wide ? 8 : 4;
-  r.symbol_size = elf->wide ? elf64_sym_size : elf32_sym_size;
   // The entries the machine's loader applies, of the size it asserts (a
   // missing DT_RELAENT is one it dies of), and the kind DT_PLTREL must name.
   const bool rela = reads_rela(machine);
@@ -794,11 +738,9 @@ bool read_symbols(elf_image* elf, const dynamic_info& info, unsigned machine, lo
       (info.plt_kind && info.plt_kind != (rela ? dt_rela : dt_rel)))
     return false;
   symbols_end end = read_hash_header(&r);
-  if (end == symbols_read) end = read_buckets(&r);
-  if (end == symbols_read) end = count_symbols(&r);
+  if (end == symbols_read) end = view_tables(&r);
   if (end == symbols_read) end = read_relocations(&r);
-  if (end == symbols_read) end = read_symbol_table(&r);
-  if (end == symbols_read) end = keep_symbols(&r);
+  if (end == symbols_read) version_highs(&r), end = keep_symbols(&r);
   free_reading(&r);
   if (end == symbols_unread) object->symbols_unread = true;
   return end != symbols_refused;

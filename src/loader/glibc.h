@@ -45,8 +45,9 @@ struct wanted {
 };
 
 // How a lookup in one object ended: on to the next, a definition found,
-// glibc's assertion ending the process, tables the model did not read.
-enum lookup_end { lookup_on, lookup_found, lookup_process_ends, lookup_tables_unread };
+// glibc's assertion ending the process, tables the model did not read (or
+// memory past what the file shows), the file cut under the run.
+enum lookup_end { lookup_on, lookup_found, lookup_process_ends, lookup_tables_unread, lookup_file_cut };
 
 // glibc's lookup in one object (do_lookup_x, check_match); chosen, where
 // given, receives the index of the symbol found.

@@ -87,12 +87,13 @@ void undefined_verdict(const wanted& w, library_verdict* verdict) {
   set_verdict(verdict, verdict_undefined_symbol, w.name, w.version);
 }
 
-// The verdict for a lookup that reached tables the model did not read.
-void unread_verdict(loader_state& state, int index, library_verdict* verdict) {
+// The verdict for a lookup that reached tables the model did not read
+// (not followed), or a file cut under the run (unreadable).
+void unread_verdict(loader_state& state, int index, verdict_kind kind, library_verdict* verdict) {
   const loaded_object& object = object_at(state, index);
   if (object.load_mark == state.load_number)
-    return blame_entry(state, static_cast<int>(object.load_entry), verdict_not_followed, verdict);
-  set_verdict(verdict, verdict_not_followed, base_name(name_at(state, object.path)));
+    return blame_entry(state, static_cast<int>(object.load_entry), kind, verdict);
+  set_verdict(verdict, kind, base_name(name_at(state, object.path)));
 }
 
 // Whether an object bound alone in an earlier load binds alone here: the
@@ -142,22 +143,32 @@ bool scope_unread(const loader_state& state) {
   return false;
 }
 
-// A reference as glibc looks it up: its name and the version its file's
-// tables give it; the object of the version's file is kept across the
-// references of one file (file, object).
-wanted wanted_for(loader_state& state, const elf_symbols& t, const elf_reference& reference, uint32_t* file,
-                  int* object) {
-  const elf_symbol& symbol = t.symbols[reference.symbol];
-  const char* name = symbol.name < t.strings_size ? t.strings + symbol.name : "";
-  wanted w{name, 0, nullptr, 0, nullptr, -1, false, reference.plt, false};
-  if (!t.symbol_versions) return w;
-  const uint32_t at = t.symbol_versions[reference.symbol] & versym_index;
-  if (at >= t.version_count || !t.versions[at].hash) return w;
+// A reference as glibc looks it up: its name (in place, or in spare) and
+// the version its file's tables give it, and whether it is weak; the
+// object of the version's file is kept across the references of one file
+// (file, object). Its symbol and version index were read with the file.
+struct reference_name {
+  char spare[4096];
+  uint32_t file;
+  int object;
+};
+
+wanted wanted_for(loader_state& state, const elf_symbols& t, const elf_reference& reference, reference_name* kept,
+                  bool* weak) {
+  elf_symbol symbol{};
+  uint16_t version = 0;
+  symbol_at(t, reference.symbol, &symbol);
+  version_index_at(t, reference.symbol, &version);
+  *weak = symbol_binding(symbol.info) == stb_weak;
+  wanted w{text_at(t, symbol.name, kept->spare, sizeof kept->spare), 0, nullptr, 0, nullptr, -1, false,
+           reference.plt, false};
+  const uint32_t at = version & versym_index;
+  if (!t.versioned || at >= t.version_count || !t.versions[at].hash) return w;
   const elf_version& v = t.versions[at];
   w.version = name_at(state, v.name), w.version_hash = v.hash, w.hidden = v.hidden;
   w.version_file = v.file ? name_at(state, v.file) : nullptr;
-  if (v.file && v.file != *file) *file = v.file, *object = loaded_object_named(state, w.version_file);
-  w.version_object = v.file ? *object : -1;
+  if (v.file && v.file != kept->file) kept->file = v.file, kept->object = loaded_object_named(state, w.version_file);
+  w.version_object = v.file ? kept->object : -1;
   return w;
 }
 
@@ -169,14 +180,14 @@ bool bind_entry(loader_state& state, uint32_t entry, const int32_t* needs, bool 
   const int index = state.load[entry].object;
   const loaded_object& object = object_at(state, index);
   const elf_symbols& t = state.objects.symbols[object.symbols].elf;
-  uint32_t last_file = 0;
-  int last_object = -1;
+  reference_name kept;
+  kept.file = 0, kept.object = -1;
   for (uint32_t r = 0; r < t.reference_count; ++r) {
     const elf_reference& reference = t.references[r];
     if (reference.unknown_type)
       return blame_entry(state, static_cast<int>(entry), verdict_not_a_library, verdict), false;
-    wanted w = wanted_for(state, t, reference, &last_file, &last_object);
-    const bool weak = symbol_binding(t.symbols[reference.symbol].info) == stb_weak;
+    bool weak = false;
+    wanted w = wanted_for(state, t, reference, &kept, &weak);
     // A weak reference binds whatever it finds, unless its version's file
     // ends the process.
     if (!unread && weak && w.version_object < 0) continue;
@@ -186,11 +197,12 @@ bool bind_entry(loader_state& state, uint32_t entry, const int32_t* needs, bool 
     int where = index;
     const lookup_end end = look_up(state, w, &where);
     if (end == lookup_found || (end == lookup_on && weak)) continue;
-    if (end == lookup_tables_unread) unread_verdict(state, where, verdict);
+    const bool lost = end == lookup_tables_unread || end == lookup_file_cut;
+    if (lost) unread_verdict(state, where, end == lookup_file_cut ? verdict_unreadable : verdict_not_followed, verdict);
     else undefined_verdict(w, verdict);
     // Its road ends at the library that refers to the symbol (or needs the
     // one whose tables went unread).
-    if (end != lookup_tables_unread || object_at(state, where).load_mark != state.load_number)
+    if (!lost || object_at(state, where).load_mark != state.load_number)
       state.road_end = static_cast<int>(entry);
     return false;
   }
@@ -216,7 +228,7 @@ bool bind_in_order(loader_state& state, const binding_work& work, bool unread, l
     const int index = state.load[entry].object;
     loaded_object& object = state.objects.objects[index];
     if (state.load[entry].in_process) continue;
-    if (object.symbols_unread) return unread_verdict(state, index, verdict), false;
+    if (object.symbols_unread) return unread_verdict(state, index, verdict_not_followed, verdict), false;
     const int32_t* needs = work.needs.objects + work.needs.first[entry];
     if (object.symbols < 0 || (!unread && binds_as_before(state, object, needs))) continue;
     bool alone = !unread;

@@ -27,10 +27,11 @@ namespace {
 
 // What a lookup in one object has met: the definition it chose, and, for
 // an unversioned reference, the one default-versioned definition it may
-// take where nothing else matches.
+// take where nothing else matches; or memory past what the file shows,
+// where glibc would read on (or die).
 struct match {
   uint32_t chosen, versioned, versions_seen;
-  bool matched;
+  bool matched, lost;
 };
 
 // The types a definition may have: no type, data, a function, a common
@@ -40,58 +41,69 @@ bool bindable_type(unsigned type) {
          type == stt_gnu_ifunc;
 }
 
+// Whether a version index names the version a reference wants: another
+// version is taken only where the reference may take the base of a file
+// that names no version of its own.
+bool version_matches(const loader_state& state, const elf_symbols& t, const wanted& w, uint16_t version) {
+  const uint32_t at = version & versym_index;
+  const elf_version none{};
+  const elf_version& v = at < t.version_count ? t.versions[at] : none;
+  return (v.hash == w.version_hash && strcmp(name_at(state, v.name), w.version) == 0) ||
+         (!w.hidden && !v.hash && !(version & versym_hidden));
+}
+
 // check_match: whether the symbol at index_of is a definition of the
 // name in the version wanted.
 void check_match(const loader_state& state, const elf_symbols& t, const wanted& w, uint32_t index_of, match* m) {
-  if (index_of >= t.symbol_count) return;
-  const elf_symbol& symbol = t.symbols[index_of];
+  elf_symbol symbol;
+  uint16_t version = 0;
+  if (!symbol_at(t, index_of, &symbol)) return void(m->lost = true);
   const unsigned type = symbol_type(symbol.info);
   if ((!symbol.valued && symbol.section != shn_abs && type != stt_tls) || (w.plt && symbol.section == shn_undef) ||
-      !bindable_type(type) || symbol.name >= t.strings_size || strcmp(t.strings + symbol.name, w.name) != 0)
+      !bindable_type(type) || !name_is(t, symbol.name, w.name))
     return;
-  const uint16_t* versyms = t.symbol_versions;
-  if (w.version && versyms) {
-    const uint32_t at = versyms[index_of] & versym_index;
-    const elf_version none{};
-    const elf_version& v = at < t.version_count ? t.versions[at] : none;
-    // Another version than the one wanted: taken only where the reference
-    // may take the base of a file that names no version of its own.
-    if ((v.hash != w.version_hash || strcmp(name_at(state, v.name), w.version) != 0) &&
-        (w.hidden || v.hash || (versyms[index_of] & versym_hidden)))
-      return;
-  } else if (!w.version && versyms && (versyms[index_of] & versym_index) >= (w.newest ? 2 : 3)) {
+  if (!version_index_at(t, index_of, &version)) return void(m->lost = true);
+  if (w.version && t.versioned) {
+    if (!version_matches(state, t, w, version)) return;
+  } else if (!w.version && t.versioned && (version & versym_index) >= (w.newest ? 2 : 3)) {
     // An unversioned reference takes a default version only where it is
     // the one such definition (dlsym: the newest of any).
-    if (!(versyms[index_of] & versym_hidden) && m->versions_seen++ == 0) m->versioned = index_of;
+    if (!(version & versym_hidden) && m->versions_seen++ == 0) m->versioned = index_of;
     return;
   }
   m->chosen = index_of, m->matched = true;
 }
 
-// Walks the GNU hash table's chain for the name, after its bloom filter.
+// Walks the GNU hash table's chain for the name, after its bloom filter,
+// reading the table's words where glibc reads them: from chain_zero, the
+// words before the chains for a bucket below symbol_offset, on past a
+// chain that has no end.
 void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
-  const unsigned bits = sizeof(void*) * 8;
-  const uint64_t word = t.bloom[(w.gnu / bits) & (t.bloom_words - 1)];
+  const unsigned bits = t.wide ? 64 : 32;
+  const int64_t bloom_at = 16, buckets_at = bloom_at + int64_t{t.bloom_words} * (bits / 8);
+  const int64_t chain_zero = buckets_at + int64_t{t.bucket_count} * 4 - int64_t{t.symbol_offset} * 4;
+  uint64_t word = 0, bucket = 0, chain = 0;
+  view_value(t.hash_table, bloom_at + ((w.gnu / bits) & (t.bloom_words - 1)) * (bits / 8), bits / 8, &word);
   // glibc shifts the 32-bit hash, which the processor takes modulo 32.
   const uint32_t second = w.gnu >> (t.bloom_shift & 31);
   if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return;
-  const uint32_t bucket = t.buckets[w.gnu % t.bucket_count];
-  for (uint32_t at = bucket; bucket != 0 && !m->matched; ++at) {
-    // Where glibc reads chain_zero[at]: the table's words before the chains
-    // for a bucket below symbol_offset.
-    const int64_t index = int64_t{at} - t.symbol_offset + t.chains_before;
-    if (index < 0 || index >= int64_t{t.chains_before} + t.chain_count) break;
-    const uint32_t chain = t.chains[index];
-    if (((chain ^ w.gnu) >> 1) == 0) check_match(state, t, w, at, m);
+  view_value(t.hash_table, buckets_at + int64_t{w.gnu % t.bucket_count} * 4, 4, &bucket);
+  for (uint64_t at = bucket; bucket != 0 && !m->matched && !m->lost; ++at) {
+    if (at > UINT32_MAX || !view_value(t.hash_table, chain_zero + static_cast<int64_t>(at) * 4, 4, &chain))
+      return void(m->lost = true);
+    if (((chain ^ w.gnu) >> 1) == 0) check_match(state, t, w, static_cast<uint32_t>(at), m);
     if (chain & 1) break;
   }
 }
 
 void walk_sysv_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
-  uint32_t steps = 0;
-  for (uint32_t at = t.buckets[sysv_hash_of(w.name) % t.bucket_count];
-       at != 0 && !m->matched && steps++ <= t.chain_count; at = at < t.chain_count ? t.chains[at] : 0)
-    check_match(state, t, w, at, m);
+  const int64_t chains_at = 8 + int64_t{t.bucket_count} * 4;
+  uint64_t at = 0;
+  view_value(t.hash_table, 8 + int64_t{sysv_hash_of(w.name) % t.bucket_count} * 4, 4, &at);
+  for (uint32_t steps = 0; at != 0 && !m->matched && !m->lost && steps++ <= t.chain_count;) {
+    check_match(state, t, w, static_cast<uint32_t>(at), m);
+    if (at >= t.chain_count || !view_value(t.hash_table, chains_at + static_cast<int64_t>(at) * 4, 4, &at)) at = 0;
+  }
 }
 
 }  // namespace
@@ -100,18 +112,20 @@ lookup_end look_in(loader_state& state, int index, const wanted& w, uint32_t* ch
   const loaded_object& object = object_at(state, index);
   if (object.symbols_unread) return lookup_tables_unread;
   if (object.symbols < 0) return lookup_on;
-  const elf_symbols& t = state.objects.symbols[object.symbols].elf;
+  const object_symbols& kept = state.objects.symbols[object.symbols];
+  const elf_symbols& t = kept.elf;
   if (t.hash == no_hash || t.bucket_count == 0) return lookup_on;
   match m{};
   if (t.hash == gnu_hash) walk_gnu_chain(state, t, w, &m);
   else walk_sysv_chain(state, t, w, &m);
+  if (platform_mapping_cut(kept.mapping)) return lookup_file_cut;
+  if (m.lost) return lookup_tables_unread;
   // A versioned reference to a file that names no versions: glibc's
   // assertion ends the process where that file is the one required.
-  if (m.matched && w.version && !t.symbol_versions && w.version_object == index && index >= 0)
-    return lookup_process_ends;
+  if (m.matched && w.version && !t.versioned && w.version_object == index && index >= 0) return lookup_process_ends;
   if (!m.matched && m.versions_seen == 1) m.chosen = m.versioned, m.matched = true;
-  if (!m.matched) return lookup_on;
-  const elf_symbol& symbol = t.symbols[m.chosen];
+  elf_symbol symbol;
+  if (!m.matched || !symbol_at(t, m.chosen, &symbol)) return lookup_on;
   if (chosen) *chosen = m.chosen;
   // Hidden and internal symbols, and local ones, are not the lookup's.
   const unsigned visibility = symbol_visibility(symbol.other);
@@ -156,7 +170,8 @@ bool gives_entry_point(loader_state& state, const char* name, const char* own_li
     const int index = state.load[i].object;
     uint32_t chosen = 0;
     if (look_in(state, index, w, &chosen) != lookup_found) continue;
-    const elf_symbol& symbol = state.objects.symbols[object_at(state, index).symbols].elf.symbols[chosen];
+    elf_symbol symbol;
+    symbol_at(state.objects.symbols[object_at(state, index).symbols].elf, chosen, &symbol);
     if (symbol.section == shn_abs || symbol_type(symbol.info) == stt_tls) return false;
     for (const char* own = own_library; own && *own; own += strlen(own) + 1)
       if (loaded_object_named(state, own) == index) return false;

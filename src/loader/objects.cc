@@ -93,9 +93,15 @@ uint32_t add_name(object_table* table, const char* text, size_t length) {
 
 const char* name_at(const object_table& table, uint32_t offset) { return table.pool ? table.pool + offset : ""; }
 
+static void free_symbols(const object_symbols& symbols) {
+  free(symbols.block);
+  free(symbols.copies);
+  platform_unmap_file(symbols.mapping);
+}
+
 int32_t add_symbols(object_table* table, const object_symbols& symbols) {
   if (!make_room(&table->symbols, table->symbols_count, &table->symbols_size, max_objects)) {
-    free(symbols.block);
+    free_symbols(symbols);
     return -1;
   }
   table->symbols[table->symbols_count] = symbols;
@@ -131,15 +137,20 @@ static int open_file(object_table* table, const char* path, object_reader read) 
   object.path = add_name(table, path, strlen(path));
   binary_file reader;
   reader.file = file;
-  reader.bytes = nullptr;
+  // Mapped where it can be: a lookup then reads only the pages it reaches.
+  platform_map_file(file, &reader.mapping);
+  reader.bytes = reader.mapping.bytes;
   reader.size = file.size;
   reader.big_endian = false;
   reader.window_length[0] = reader.window_length[1] = 0;
   reader.ahead = nullptr;
   reader.ahead_length = 0;
   reader.room = &table->room;
+  const platform_mapping mapped = reader.mapping;
   read(&reader, table, &object);
   forget_ahead(&reader);
+  if (platform_mapping_cut(mapped)) object.state = object_unreadable;
+  platform_unmap_file(reader.mapping);  // unless its symbols keep it
   platform_close_file(file);
   table->objects[table->count] = object;
   return static_cast<int>(table->count++);
@@ -157,7 +168,7 @@ void clear_objects(object_table* table) {
   free(table->by_path.slots);
   free(table->by_identity.slots);
   free(table->room.bytes);
-  for (uint32_t i = 0; i < table->symbols_count; ++i) free(table->symbols[i].block);
+  for (uint32_t i = 0; i < table->symbols_count; ++i) free_symbols(table->symbols[i]);
   free(table->symbols);
   free(table->pool);
   free(table->objects);

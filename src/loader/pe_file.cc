@@ -260,7 +260,9 @@ bool read_exports(const pe_image& image, uint32_t address, uint32_t size, gather
                               reinterpret_cast<const uint32_t*>(at(bytes - names * 2 - (g->dll_count + 1) * 4)),
                               g->dll_count,
                               reinterpret_cast<const char*>(at(bytes + 16))};
-  object->symbols = add_symbols(table, {whole, {}, exports});
+  object_symbols kept{};
+  kept.block = whole, kept.pe = exports;
+  object->symbols = add_symbols(table, kept);
   if (object->symbols < 0) free(whole);
   object->symbols_unread = object->symbols < 0;
   return true;

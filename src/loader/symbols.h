@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 // An ELF symbol, as far as binding asks.
 struct elf_symbol {
   uint32_t name;  // in the string table
@@ -34,29 +36,58 @@ struct elf_version {
 
 enum hash_kind : uint8_t { no_hash, sysv_hash, gnu_hash };
 
+// One of a file's tables as its loader's memory holds it: the segment that
+// holds it (file_length bytes from the file, then zeros to memory_length)
+// and where the table starts in it. Read where a lookup reaches, no
+// further: past the segment lies memory the file does not show.
+struct image_view {
+  const unsigned char* segment;
+  uint64_t start, file_length, memory_length;
+};
+
+// The n bytes (at most 8, little-endian: the model maps no other ELF) at
+// an offset from the table's start; false past its segment.
+inline bool view_value(const image_view& v, int64_t offset, unsigned n, uint64_t* value) {
+  const uint64_t at = v.start + static_cast<uint64_t>(offset);
+  if ((offset < 0 && uint64_t(-offset) > v.start) || at > v.memory_length || n > v.memory_length - at) return false;
+  *value = 0;
+  for (unsigned i = 0; i < n && at + i < v.file_length; ++i) *value |= uint64_t{v.segment[at + i]} << (8 * i);
+  return true;
+}
+
 struct elf_symbols {
-  // The hash table glibc reads: GNU's where the file has one.
+  // The hash table glibc reads: GNU's where the file has one. Its words
+  // are read in place (views from its header), as are the symbols, their
+  // names and their version indices.
   hash_kind hash;
+  bool wide;
   uint32_t bucket_count, symbol_offset, bloom_words, bloom_shift;
-  const uint64_t* bloom;
-  const uint32_t* buckets;
-  // GNU: from symbol_offset on, after the chains_before words glibc reads
-  // before them for a bucket below symbol_offset (its other tables'
-  // words, as they lie in memory); SysV: from 0.
-  const uint32_t* chains;
-  uint32_t chain_count, chains_before;
-  const elf_symbol* symbols;
-  uint32_t symbol_count;
-  // The version index of each symbol (DT_VERSYM); null where the file
-  // names no versions.
-  const uint16_t* symbol_versions;
+  uint32_t chain_count;  // SysV's
+  image_view hash_table, symbols, strings, symbol_versions;
+  // Whether the file's symbols carry version indices (DT_VERSYM, with
+  // versions past its base): the version of each, as glibc builds them
+  // from its requirements and definitions.
+  bool versioned;
   const elf_version* versions;
   uint32_t version_count;
-  const char* strings;
-  uint32_t strings_size;
   const elf_reference* references;
   uint32_t reference_count;
 };
+
+// The symbol at an index: false where it lies past its segment.
+bool symbol_at(const elf_symbols& t, uint32_t index, elf_symbol* symbol);
+
+// Whether the string at an offset of the string table is name: a string
+// past its segment is no name.
+bool name_is(const elf_symbols& t, uint32_t offset, const char* name);
+
+// The string at an offset of the string table, in place where the file
+// holds its end, else copied into spare (cap bytes; "" past the segment).
+const char* text_at(const elf_symbols& t, uint32_t offset, char* spare, size_t cap);
+
+// A symbol's version index (0 where the file names none); false past its
+// segment.
+bool version_index_at(const elf_symbols& t, uint32_t index, uint16_t* version);
 
 // A function a DLL imports: by name (in the block's strings), with the
 // hint where the name should stand in the exporting DLL's names, or by
@@ -86,6 +117,10 @@ struct pe_exports {
 // The symbols of one library: its block and what points into it.
 struct object_symbols {
   unsigned char* block;
+  // What the tables point into: the file's mapping, or, where it could not
+  // be mapped, copies of the segments that hold them.
+  platform_mapping mapping;
+  unsigned char* copies;
   elf_symbols elf;
   pe_exports pe;
 };

@@ -20,8 +20,10 @@
 #endif
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -481,6 +483,72 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 }
 
 void platform_close_file(const platform_file& file) { close(static_cast<int>(file.handle)); }
+
+// The files mapped now, for the handler of SIGBUS: a read past the end of a
+// file cut under the run faults there, and the handler, which can be handed
+// nothing, finds the mapping here, marks it cut and lays zeros over the
+// page so that the read goes on. One process, one thread: a fixed table.
+namespace {
+struct mapped_file {
+  uintptr_t start, end;
+  volatile sig_atomic_t cut;
+};
+enum { mapped_capacity = 4096 };
+mapped_file mapped_files[mapped_capacity];
+bool bus_handler_set;
+
+void on_bus_error(int, siginfo_t* info, void*) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (mapped_file& file : mapped_files) {
+    if (at < file.start || at >= file.end) continue;
+    const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    void* zeros = reinterpret_cast<void*>(at - at % page);
+    if (mmap(zeros, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) break;
+    file.cut = 1;
+    return;
+  }
+  // Not a file of ours: the fault ends the process, as it would have.
+  signal(SIGBUS, SIG_DFL);
+}
+
+mapped_file* free_entry() {
+  for (mapped_file& file : mapped_files)
+    if (file.start == 0) return &file;
+  return nullptr;
+}
+}  // namespace
+
+bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
+  *mapping = {nullptr, file.size, 0};
+  mapped_file* entry = free_entry();
+  if (!entry || file.size == 0 || file.size > SIZE_MAX) return false;
+  if (!bus_handler_set) {
+    struct sigaction action {};
+    action.sa_sigaction = on_bus_error;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    bus_handler_set = sigaction(SIGBUS, &action, nullptr) == 0;
+    if (!bus_handler_set) return false;
+  }
+  void* bytes = mmap(nullptr, static_cast<size_t>(file.size), PROT_READ, MAP_PRIVATE, static_cast<int>(file.handle), 0);
+  if (bytes == MAP_FAILED) return false;
+  entry->cut = 0;
+  entry->end = reinterpret_cast<uintptr_t>(bytes) + static_cast<size_t>(file.size);
+  entry->start = reinterpret_cast<uintptr_t>(bytes);
+  mapping->bytes = static_cast<const unsigned char*>(bytes);
+  mapping->handle = entry - mapped_files;
+  return true;
+}
+
+void platform_unmap_file(const platform_mapping& mapping) {
+  if (!mapping.bytes) return;
+  munmap(const_cast<unsigned char*>(mapping.bytes), static_cast<size_t>(mapping.size));
+  mapped_files[mapping.handle].start = mapped_files[mapping.handle].end = 0;
+}
+
+bool platform_mapping_cut(const platform_mapping& mapping) {
+  return mapping.bytes && mapped_files[mapping.handle].cut;
+}
 
 bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }
 

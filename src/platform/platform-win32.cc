@@ -266,6 +266,24 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file) { CloseHandle(reinterpret_cast<HANDLE>(file.handle)); }
 
+bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
+  *mapping = {nullptr, file.size, 0};
+  if (file.size == 0 || file.size > SIZE_MAX) return false;
+  HANDLE section = CreateFileMappingW(reinterpret_cast<HANDLE>(file.handle), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (!section) return false;
+  // The view keeps the section: its handle is not needed past this.
+  mapping->bytes = static_cast<const unsigned char*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0));
+  CloseHandle(section);
+  return mapping->bytes != nullptr;
+}
+
+void platform_unmap_file(const platform_mapping& mapping) {
+  if (mapping.bytes) UnmapViewOfFile(mapping.bytes);
+}
+
+// Windows refuses to cut a file while a view of it is mapped.
+bool platform_mapping_cut(const platform_mapping&) { return false; }
+
 bool platform_absolute_path(const char* path, char* absolute, size_t cap) {
   const DWORD length = GetFullPathNameA(path[0] ? path : ".", static_cast<DWORD>(cap), absolute, nullptr);
   return length > 0 && length < cap;

@@ -155,6 +155,24 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file);
 
+// A file's bytes mapped read-only, so that what the model never looks at is
+// never read; bytes is null where the file cannot be mapped (it is read
+// instead). Every offset is still checked against the size.
+struct platform_mapping {
+  const unsigned char* bytes;
+  unsigned long long size;
+  long long handle;
+};
+
+// Maps an open file whole; false (and bytes null) where it cannot be.
+bool platform_map_file(const platform_file& file, platform_mapping* mapping);
+
+void platform_unmap_file(const platform_mapping& mapping);
+
+// Whether the file was found shorter than its mapping (cut under the run):
+// what lay past its new end reads as zeros, and the file is unreadable.
+bool platform_mapping_cut(const platform_mapping& mapping);
+
 // What the Driver Manager looks up in a driver's library before it can use
 // it: any one of names will do (NUL-separated, closed by an empty one;
 // none: it looks up nothing the tool models), and a definition in a Driver

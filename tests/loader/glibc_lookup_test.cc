@@ -22,18 +22,42 @@ struct def {
   uint16_t versym = 1;
 };
 
-// What one object's tables point into.
+// An ELF64 symbol as the file holds it.
+struct raw_symbol {
+  uint32_t name;
+  uint8_t info, other;
+  uint16_t section;
+  uint64_t value, size;
+};
+static_assert(sizeof(raw_symbol) == elf64_sym_size);
+
+// What one object's tables point into; hash: the table as the file holds
+// it, laid out from the parts (lay_out).
 struct tables {
-  std::vector<elf_symbol> symbols{{}};
+  std::vector<raw_symbol> symbols{{}};
   std::vector<uint16_t> versyms{0};
   std::vector<elf_version> versions{{}, {}};
-  std::vector<uint32_t> buckets{0, 0}, chains;
+  std::vector<uint32_t> buckets{0, 0}, chains, hash;
   std::vector<uint64_t> bloom{0};
   std::string strings{'\0'};
 };
 
 // The versions the file defines, from index 2 on; none: it has no versym.
 const std::vector<const char*> v234 = {"V2", "V3", "V4"};
+
+image_view view_of(const void* bytes, size_t size) {
+  return {static_cast<const unsigned char*>(bytes), 0, size, size};
+}
+
+// The hash table as the file holds it, from its parts, into t.
+void lay_out(tables& k, elf_symbols& t) {
+  const uint32_t chains = static_cast<uint32_t>(k.chains.size());
+  k.hash = t.hash == gnu_hash ? std::vector<uint32_t>{2, 1, 1, t.bloom_shift} : std::vector<uint32_t>{2, chains};
+  if (t.hash == gnu_hash) k.hash.insert(k.hash.end(), {uint32_t(k.bloom[0]), uint32_t(k.bloom[0] >> 32)});
+  k.hash.insert(k.hash.end(), k.buckets.begin(), k.buckets.end());
+  k.hash.insert(k.hash.end(), k.chains.begin(), k.chains.end());
+  t.hash_table = view_of(k.hash.data(), k.hash.size() * 4), t.chain_count = chains;
+}
 
 // An object defining defs, and other names that share the hash buckets.
 int add_object(loader_state& state, tables& k, std::vector<def> defs, const std::vector<const char*>& versions,
@@ -43,15 +67,14 @@ int add_object(loader_state& state, tables& k, std::vector<def> defs, const std:
                    [](const def& a, const def& b) { return gnu_hash_of(a.name) % 2 < gnu_hash_of(b.name) % 2; });
   for (const char* name : versions)
     k.versions.push_back({add_name(&state.objects, name, strlen(name)), sysv_hash_of(name), 0, false});
-  const unsigned bits = sizeof(void*) * 8;
   if (hash == sysv_hash) k.chains.push_back(0);  // SysV chains symbol 0 too
   for (const def& d : defs) {
     const uint32_t at = static_cast<uint32_t>(k.symbols.size()), h = gnu_hash_of(d.name), s = sysv_hash_of(d.name);
     k.symbols.push_back({static_cast<uint32_t>(k.strings.size()), static_cast<uint8_t>(d.binding << 4 | d.type),
-                         d.visibility, d.section, d.valued});
+                         d.visibility, d.section, d.valued, 8});
     k.strings.append(d.name).push_back('\0');
     k.versyms.push_back(d.versym);
-    k.bloom[0] |= uint64_t{1} << (h % bits) | uint64_t{1} << ((h >> 5) % bits);
+    k.bloom[0] |= uint64_t{1} << (h % 64) | uint64_t{1} << ((h >> 5) % 64);
     if (hash == sysv_hash) {
       k.chains.push_back(k.buckets[s % 2]), k.buckets[s % 2] = at;
       continue;
@@ -61,18 +84,23 @@ int add_object(loader_state& state, tables& k, std::vector<def> defs, const std:
     k.chains.push_back(h | 1);
   }
   elf_symbols t{};
-  t.hash = hash, t.bucket_count = 2, t.symbol_offset = 1, t.bloom_words = 1, t.bloom_shift = 5;
-  t.bloom = k.bloom.data(), t.buckets = k.buckets.data(), t.chains = k.chains.data();
-  t.chain_count = static_cast<uint32_t>(k.chains.size());
-  t.symbols = k.symbols.data(), t.symbol_count = static_cast<uint32_t>(k.symbols.size());
-  t.symbol_versions = versions.empty() ? nullptr : k.versyms.data(), t.versions = k.versions.data();
-  t.version_count = static_cast<uint32_t>(k.versions.size()), t.strings = k.strings.data();
-  t.strings_size = static_cast<uint32_t>(k.strings.size());
+  t.hash = hash, t.wide = true, t.bucket_count = 2, t.symbol_offset = 1, t.bloom_words = 1, t.bloom_shift = 5;
+  lay_out(k, t);
+  t.symbols = view_of(k.symbols.data(), k.symbols.size() * sizeof(raw_symbol));
+  t.symbol_versions = view_of(k.versyms.data(), k.versyms.size() * 2), t.versioned = !versions.empty();
+  t.versions = k.versions.data(), t.version_count = static_cast<uint32_t>(k.versions.size());
+  t.strings = view_of(k.strings.data(), k.strings.size());
   loaded_object object{};
-  object.symbols = add_symbols(&state.objects, {nullptr, t, {}});
+  object_symbols kept{};
+  kept.elf = t;
+  object.symbols = add_symbols(&state.objects, kept);
   EXPECT_TRUE(make_room(&state.objects.objects, state.objects.count, &state.objects.size, 16));
   state.objects.objects[state.objects.count] = object;
   return static_cast<int>(state.objects.count++);
+}
+
+elf_symbols& tables_of(loader_state& state, int index) {
+  return state.objects.symbols[object_at(state, index).symbols].elf;
 }
 
 // A reference to f: the version it requires (null: none), whether it asks
@@ -169,6 +197,7 @@ TEST(GlibcLookup, TrustsTheGnuTable) {
     tables k;
     const int index = add_object(state, k, {{}}, v234, gnu_hash);
     c.spoil(k);
+    lay_out(k, tables_of(state, index));
     EXPECT_EQ(look_in(state, index, wanted_f({}, index)), lookup_on) << c.rule;
     reset_loader_state(&state);
   }
@@ -179,8 +208,9 @@ TEST(GlibcLookup, ShiftsTheBloomHashAsA32BitValue) {
   loader_state state{};
   tables k;
   const int index = add_object(state, k, {{}}, v234, gnu_hash);
-  k.bloom[0] = uint64_t{1} << (gnu_hash_of("f") % (sizeof(void*) * 8));
-  state.objects.symbols[object_at(state, index).symbols].elf.bloom_shift = 32;
+  k.bloom[0] = uint64_t{1} << (gnu_hash_of("f") % 64);
+  tables_of(state, index).bloom_shift = 32;
+  lay_out(k, tables_of(state, index));
   EXPECT_EQ(look_in(state, index, wanted_f({}, index)), lookup_found);
   reset_loader_state(&state);
 }
