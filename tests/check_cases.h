@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes.h"
 #include "library_check.h"
 
 // A value checked against a fake file system and what the loader knows.
@@ -22,16 +23,19 @@ inline std::string word_of(const library_verdict& verdict) {
   return word;
 }
 
-// Checks each value in a run of its own.
+// Checks each value in a run of its own, its files mapped, then read.
 inline void expect_checks(const std::vector<check_case>& cases) {
-  for (const check_case& c : cases) {
-    loader_state run{};
-    library_verdict verdict;
-    check_library(run, c.value.c_str(), c.value.c_str(), &verdict);
-    EXPECT_EQ(word_of(verdict), c.word) << c.name;
-    EXPECT_EQ(verdict.file, c.file) << c.name;
-    reset_loader(run);
-  }
+  for (const bool unmappable : {false, true})
+    for (const check_case& c : cases) {
+      loader_state run{};
+      library_verdict verdict;
+      fake_os.unmappable = unmappable;
+      check_library(run, c.value.c_str(), c.value.c_str(), &verdict);
+      fake_os.unmappable = false;
+      EXPECT_EQ(word_of(verdict), c.word) << c.name << (unmappable ? " (read)" : "");
+      EXPECT_EQ(verdict.file, c.file) << c.name;
+      reset_loader(run);
+    }
 }
 
 // Bytes whose header checks say whether they are a library, and of which

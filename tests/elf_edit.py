@@ -15,6 +15,8 @@ Usage: elf_edit.py IN OUT EDIT...
   symbol NAME FIELD V  the dynamic symbol NAME's name (offset), shndx, value or info
   retag OLD NEW        the first dynamic entry of tag OLD given tag NEW
   buckets-but NAME V   every GNU hash bucket but NAME's set to V
+  chain-open NAME      the end bit of NAME's GNU hash chain cleared
+  versym NAME V        the version index of the dynamic symbol NAME
 """
 import struct
 import sys
@@ -84,27 +86,37 @@ def main(source, target, edit, *args):
         struct.pack_into("<H", data, aux + 4, 2)
         name = strings + struct.unpack_from("<I", data, aux + 8)[0]
         data[name:name + len(args[1])] = args[1].encode()
-    elif edit == "buckets-but":
+    elif edit in ("buckets-but", "chain-open"):
         gnu = address_to_offset(data, {tag: value for _, tag, value in dynamic_entries(data)}[0x6ffffef5])
-        count, _, bloom, _ = struct.unpack_from("<4I", data, gnu)
+        count, offset, bloom, _ = struct.unpack_from("<4I", data, gnu)
         h = 5381
         for c in args[0].encode():
             h = (h * 33 + c) & 0xFFFFFFFF
-        for i in range(count):
-            at = gnu + 16 + 8 * bloom + 4 * i
+        buckets = gnu + 16 + 8 * bloom
+        chain = buckets + 4 * count + 4 * (struct.unpack_from("<I", data, buckets + 4 * (h % count))[0] - offset)
+        while edit == "chain-open" and not data[chain] & 1:
+            chain += 4
+        if edit == "chain-open":
+            data[chain] &= 0xFE
+        for i in range(count if edit == "buckets-but" else 0):
+            at = buckets + 4 * i
             if i != h % count and struct.unpack_from("<I", data, at)[0]:
                 struct.pack_into("<I", data, at, int(args[1], 0))
     elif edit == "retag":
         at = next(at for at, tag, _ in dynamic_entries(data) if tag == int(args[0], 0))
         struct.pack_into("<q", data, at, int(args[1], 0))
-    elif edit == "symbol":
+    elif edit in ("symbol", "versym"):
         values = {tag: value for _, tag, value in dynamic_entries(data)}
         symbols, strings = address_to_offset(data, values[6]), address_to_offset(data, values[5])
         at = symbols
         while data[strings + struct.unpack_from("<I", data, at)[0]:].split(b"\0")[0] != args[0].encode():
             at += 24
-        offset, form = {"name": (0, "<I"), "info": (4, "<B"), "shndx": (6, "<H"), "value": (8, "<Q")}[args[1]]
-        struct.pack_into(form, data, at + offset, int(args[2], 0))
+        if edit == "versym":
+            versym = address_to_offset(data, values[0x6ffffff0]) + (at - symbols) // 24 * 2
+            struct.pack_into("<H", data, versym, int(args[1], 0))
+        else:
+            offset, form = {"name": (0, "<I"), "info": (4, "<B"), "shndx": (6, "<H"), "value": (8, "<Q")}[args[1]]
+            struct.pack_into(form, data, at + offset, int(args[2], 0))
     open(target, "wb").write(data)
 
 

@@ -224,6 +224,8 @@ python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/far-name.so" symbol judge_u
 for i in 1 2 3 4 5 6 7 8; do echo "int judge_f$i(void) { return $i; }"; done >many.c
 build -shared -o "$lib/bind/many.so" many.c entry.c
 python3 "$edit_elf" "$lib/bind/many.so" "$lib/bind/low-buckets.so" buckets-but SQLAllocHandle 1
+python3 "$edit_elf" "$lib/bind/many.so" "$lib/bind/open-chain.so" chain-open SQLAllocHandle
+python3 "$edit_elf" "$lib/bind/unused.so" "$lib/bind/versym-far.so" versym puts 0x7ff0
 # Entry points: ODBC 2's (an environment, a connection), a connection's alone,
 # one a needed library holds.
 echo 'short SQLAllocEnv(void** o) { *o = (void*)1; return 0; }' >env.c
@@ -276,6 +278,8 @@ a weak reference nothing defines||$lib/bind/weak.so|ok|ok
 a driver by libltdl's names||$lib/bind/libltx.so.1|ok|not-a-driver
 a setup library||$lib/bind/setup.so|not-a-driver|not-a-driver
 buckets below the chains, but the entry point's||$lib/bind/low-buckets.so|ok|ok
+the entry point's chain without its end||$lib/bind/open-chain.so|ok|ok
+a version index past the file's versions||$lib/bind/versym-far.so|not-a-library|not-a-library
 an ODBC 2 driver: SQLAllocEnv, no SQLAllocHandle||$lib/bind/odbc2.so|ok|ok
 SQLAllocConnect alone||$lib/bind/connect.so|not-a-driver|not-a-driver
 the entry point in a library the driver needs||$lib/bind/shim.so|ok|ok

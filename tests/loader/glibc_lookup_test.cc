@@ -7,6 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <iterator>
+#include <link.h>
+
+#include "fakes.h"
+#include "loader/elf_file.h"
 #include "loader/formats.h"
 #include "loader/glibc.h"
 #include "loader/state.h"
@@ -265,6 +271,37 @@ TEST(GlibcLookup, FirstDefinitionInTheScope) {
     EXPECT_EQ(look_up(state, wanted_f({}, -1), &where) == lookup_found ? where : -1, c.where) << c.rule;
     reset_loader_state(&state);
   }
+}
+
+TEST(GlibcLookup, AsTheFileHoldsItMappedOrRead) {
+  // This process's C library, its tables in place or copied.
+  std::string path;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        if (strstr(info->dlpi_name, "/libc.so.6")) *static_cast<std::string*>(out) = info->dlpi_name;
+        return 0;
+      },
+      &path);
+  std::ifstream file(path, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+  const struct {
+    const char* name;
+    const char* version;
+    lookup_end end;
+  } cases[] = {{"malloc", nullptr, lookup_found}, {"memcpy", "GLIBC_2.14", lookup_found},
+               {"memcpy", "GLIBC_2.0", lookup_on}, {"quorbel_nothing", nullptr, lookup_on}};
+  for (const bool unmappable : {false, true})
+    for (const auto& c : cases) {
+      reset_fakes();
+      fake_os.files = {{"/l/libc.so.6", bytes}};
+      fake_os.unmappable = unmappable;
+      loader_state state{};
+      const int index = open_object(&state.objects, "/l/libc.so.6", read_elf_object);
+      const uint32_t version_hash = c.version ? sysv_hash_of(c.version) : 0;
+      const wanted w{c.name, gnu_hash_of(c.name), c.version, version_hash, nullptr, -1, false, false, false};
+      EXPECT_EQ(look_in(state, index, w), c.end) << c.name << (unmappable ? " (read)" : "");
+      reset_loader_state(&state);
+    }
 }
 
 }  // namespace
