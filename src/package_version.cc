@@ -762,6 +762,8 @@ bool read_library(const char* path, bool (*reader)(binary_file*, package_id*), p
   binary_file file;
   if (platform_open_file(path, &file.file) != file_opened) return false;
   file.bytes = nullptr;
+  file.mapping = {};
+  file.mappable = false;
   file.size = file.file.size;
   file.big_endian = false;
   file.window_length[0] = file.window_length[1] = 0;

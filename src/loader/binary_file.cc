@@ -7,6 +7,7 @@
 void memory_file(const unsigned char* bytes, size_t size, binary_file* file) {
   file->bytes = bytes;
   file->mapping = {};
+  file->mappable = false;
   file->size = size;
   file->big_endian = false;
   file->window_length[0] = file->window_length[1] = 0;
@@ -75,10 +76,13 @@ static bool in_window(const binary_file& file, int which, uint64_t offset, uint6
 
 bool read_bytes(binary_file* file, uint64_t offset, void* buffer, size_t length) {
   if (offset > file->size || length > file->size - offset) return false;
-  if (file->bytes) {
+  // A long stretch of a mapped file is read, not faulted in: what is read
+  // once costs no resident memory.
+  if (file->bytes && !(file->mapping.bytes && length >= page)) {
     memcpy(buffer, file->bytes + offset, length);
     return true;
   }
+  if (file->bytes) return platform_read_file(file->file, offset, buffer, length);
   if (const unsigned char* bytes = ahead_at(*file, offset, length)) {
     memcpy(buffer, bytes, length);
     return true;

@@ -22,6 +22,7 @@ struct binary_file {
   // The mapping bytes point into, where the file is mapped: a reader that
   // keeps pointers into it takes it over (and clears it here).
   platform_mapping mapping;
+  bool mappable;  // an open file, which a reader may map
   uint64_t size;
   bool big_endian;
   // The last pages read of tables and of strings: a table's entries, and

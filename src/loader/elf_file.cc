@@ -5,6 +5,7 @@
 // more in memory than in the file.
 #include "loader/elf_file.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -354,12 +355,7 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynam
   // to be opened; glibc asserts the size of a packed relocation.
   if ((info->flags_1 & (df_1_pie | df_1_noopen)) != 0) return false;
   if (info->relr_entry_size && info->relr_entry_size != (elf->wide ? elf64_relr_size : elf32_relr_size)) return false;
-  read_tables_ahead(*elf, {{elf->strings, info->strings_size},
-                           {info->requirements, 0},
-                           {info->definitions, 0},
-                           {info->gnu_hash ? info->gnu_hash : info->hash, 0},
-                           {info->symbols, 0},
-                           {info->versions, 0}});
+  read_tables_ahead(*elf, {{elf->strings, info->strings_size}, {info->requirements, 0}, {info->definitions, 0}});
   object->no_default_folders = (info->flags_1 & df_1_nodeflib) != 0;
   if (info->has_soname && !(object->soname = dynamic_string(elf, info->soname))) return false;
   // A RUNPATH hides the RPATH from glibc.
@@ -495,6 +491,11 @@ symbols_end read_hash_header(symbol_reading* r) {
   return symbols_read;
 }
 
+// The file's bytes where they are in memory: mapped, or given so. Its
+// headers are read all the same, page by page: a page of a mapping, once
+// touched, stays resident, with its neighbours.
+const unsigned char* in_memory(const binary_file& file) { return file.bytes ? file.bytes : file.mapping.bytes; }
+
 // The segment that holds a table, in memory: the file's mapping, or a copy
 // of the segment's part of the file among those read (room for four);
 // false where none holds it.
@@ -502,7 +503,7 @@ bool view_of(symbol_reading* r, uint64_t address, uint64_t* copied, image_view* 
   const load_segment* load = address ? segment_at(*r->elf, address) : nullptr;
   if (!load) return false;
   *view = {nullptr, address - load->address, load->file_size, load->memory_size};
-  if (r->elf->file->bytes) return view->segment = r->elf->file->bytes + load->offset, true;
+  if (const unsigned char* image = in_memory(*r->elf->file)) return view->segment = image + load->offset, true;
   for (int i = 0; i < 4; ++i) {
     const load_segment* kept = copied[i] ? &r->elf->loads[copied[i] - 1] : nullptr;
     if (kept == load) return view->segment = r->copies + copied[4 + i], true;
@@ -543,7 +544,9 @@ symbols_end view_tables(symbol_reading* r) {
   const uint64_t addresses[4] = {info.gnu_hash ? info.gnu_hash : info.hash, info.symbols, r->elf->strings,
                                  info.versions};
   uint64_t copied[8] = {};
-  if (!r->elf->file->bytes) {
+  binary_file& file = *r->elf->file;
+  if (file.mappable && !file.mapping.bytes && t.hash != no_hash) platform_map_file(file.file, &file.mapping);
+  if (!in_memory(file)) {
     const symbols_end end = copy_segments(r, addresses, copied);
     if (end != symbols_read) return end;
   }
@@ -587,9 +590,9 @@ bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size, uint64
       continue;
     }
     const bool known = known_type(r->machine, type);
-    if (!known) r->bound[r->bound_count++] = {0, false, true};
+    if (!known) r->bound[r->bound_count++] = {0, false, true, false, 0, 0};
     if (symbol == 0 || binds_nothing(r->machine, type) || !known) continue;
-    r->bound[r->bound_count++] = {symbol, plt_class(r->machine, type), false};
+    r->bound[r->bound_count++] = {symbol, plt_class(r->machine, type), false, false, 0, 0};
     if (symbol >= r->symbol_count) r->symbol_count = symbol + 1;
   }
   return true;
@@ -694,7 +697,10 @@ bool fill_references(symbol_reading* r) {
     if (!version_index_at(versions_read, symbol, &version)) return false;
     const uint32_t index = version & versym_index;
     if (r->glibc_version_high ? index > r->glibc_version_high : index != 0) return false;
-    references[count++] = r->bound[i];
+    references[count] = r->bound[i];
+    references[count].weak = symbol_binding(referred.info) == stb_weak;
+    references[count].version = r->tables.versioned ? version : 0;
+    references[count++].name = referred.name;
   }
   r->tables.references = references, r->tables.reference_count = count;
   return true;
@@ -704,9 +710,15 @@ bool fill_references(symbol_reading* r) {
 // what its views point into: read, or unread where the table is full;
 // refused where the block cannot be had or filled.
 symbols_end keep_symbols(symbol_reading* r) {
-  r->room.block = static_cast<unsigned char*>(
-      malloc((r->version_high + 1) * sizeof(elf_version) + r->bound_count * sizeof(elf_reference) + 16));
+  elf_symbols& t = r->tables;
+  const uint32_t bloom_words = t.hash == gnu_hash ? t.bloom_words : 0;
+  r->room.block = static_cast<unsigned char*>(malloc(bloom_words * 8 + (r->version_high + 1) * sizeof(elf_version) +
+                                                     r->bound_count * sizeof(elf_reference) + 24));
   if (!r->room.block) return symbols_unread;
+  uint64_t* bloom = r->room.take<uint64_t>(bloom_words);
+  for (uint32_t i = 0; i < bloom_words; ++i)
+    view_value(t.hash_table, 16 + int64_t{i} * r->word_size, static_cast<unsigned>(r->word_size), bloom + i);
+  t.bloom = bloom;
   fill_versions(r);
   if (!fill_references(r)) return symbols_refused;
   binary_file& file = *r->elf->file;
@@ -840,7 +852,9 @@ void read_elf_object(binary_file* file, object_table* table, loaded_object* obje
       !check_header(elf, header, object))
     return;
   uint64_t dynamic_address = 0, dynamic_size = 0;
-  dynamic_info info{};
+  // Zeros but for the names it needs, which are counted.
+  dynamic_info info;
+  memset(&info, 0, offsetof(dynamic_info, needed));
   if (read_segments(&elf, header, &dynamic_address, &dynamic_size) && check_segments(elf, file->size) &&
       dynamic_address != 0 && dynamic_size != 0 && read_dynamic(&elf, dynamic_address, object, &info) && !elf.failed &&
       read_symbols(&elf, info, get16(*file, header + e_machine), object))

@@ -1,7 +1,6 @@
 // glibc's binding of a load (dl-reloc.c's _dl_relocate_object, in the
 // order dl-sort-maps.c gives): every symbol a relocation binds looked up as
 // dl-lookup.c does, library by library, each before those that need it.
-#include <cstdlib>
 #include <cstring>
 
 #include "loader/formats.h"
@@ -144,26 +143,19 @@ bool scope_unread(const loader_state& state) {
 }
 
 // A reference as glibc looks it up: its name (in place, or in spare) and
-// the version its file's tables give it, and whether it is weak; the
-// object of the version's file is kept across the references of one file
-// (file, object). Its symbol and version index were read with the file.
+// the version its file's tables give it; the object of the version's file
+// is kept across the references of one file (file, object).
 struct reference_name {
   char spare[4096];
   uint32_t file;
   int object;
 };
 
-wanted wanted_for(loader_state& state, const elf_symbols& t, const elf_reference& reference, reference_name* kept,
-                  bool* weak) {
-  elf_symbol symbol{};
-  uint16_t version = 0;
-  symbol_at(t, reference.symbol, &symbol);
-  version_index_at(t, reference.symbol, &version);
-  *weak = symbol_binding(symbol.info) == stb_weak;
-  wanted w{text_at(t, symbol.name, kept->spare, sizeof kept->spare), 0, nullptr, 0, nullptr, -1, false,
+wanted wanted_for(loader_state& state, const elf_symbols& t, const elf_reference& reference, reference_name* kept) {
+  wanted w{text_at(t, reference.name, kept->spare, sizeof kept->spare), 0, nullptr, 0, nullptr, -1, false,
            reference.plt, false};
-  const uint32_t at = version & versym_index;
-  if (!t.versioned || at >= t.version_count || !t.versions[at].hash) return w;
+  const uint32_t at = reference.version & versym_index;
+  if (at >= t.version_count || !t.versions[at].hash) return w;
   const elf_version& v = t.versions[at];
   w.version = name_at(state, v.name), w.version_hash = v.hash, w.hidden = v.hidden;
   w.version_file = v.file ? name_at(state, v.file) : nullptr;
@@ -186,8 +178,8 @@ bool bind_entry(loader_state& state, uint32_t entry, const int32_t* needs, bool 
     const elf_reference& reference = t.references[r];
     if (reference.unknown_type)
       return blame_entry(state, static_cast<int>(entry), verdict_not_a_library, verdict), false;
-    bool weak = false;
-    wanted w = wanted_for(state, t, reference, &kept, &weak);
+    const bool weak = reference.weak;
+    wanted w = wanted_for(state, t, reference, &kept);
     // A weak reference binds whatever it finds, unless its version's file
     // ends the process.
     if (!unread && weak && w.version_object < 0) continue;

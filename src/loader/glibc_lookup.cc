@@ -31,7 +31,8 @@ namespace {
 // where glibc would read on (or die).
 struct match {
   uint32_t chosen, versioned, versions_seen;
-  bool matched, lost;
+  elf_symbol symbol, versioned_symbol;  // chosen's, versioned's
+  bool matched, lost, read_table;
 };
 
 // The types a definition may have: no type, data, a function, a common
@@ -68,10 +69,10 @@ void check_match(const loader_state& state, const elf_symbols& t, const wanted& 
   } else if (!w.version && t.versioned && (version & versym_index) >= (w.newest ? 2 : 3)) {
     // An unversioned reference takes a default version only where it is
     // the one such definition (dlsym: the newest of any).
-    if (!(version & versym_hidden) && m->versions_seen++ == 0) m->versioned = index_of;
+    if (!(version & versym_hidden) && m->versions_seen++ == 0) m->versioned = index_of, m->versioned_symbol = symbol;
     return;
   }
-  m->chosen = index_of, m->matched = true;
+  m->chosen = index_of, m->symbol = symbol, m->matched = true;
 }
 
 // Walks the GNU hash table's chain for the name, after its bloom filter,
@@ -80,13 +81,14 @@ void check_match(const loader_state& state, const elf_symbols& t, const wanted& 
 // chain that has no end.
 void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
   const unsigned bits = t.wide ? 64 : 32;
-  const int64_t bloom_at = 16, buckets_at = bloom_at + int64_t{t.bloom_words} * (bits / 8);
+  const int64_t buckets_at = 16 + int64_t{t.bloom_words} * (bits / 8);
   const int64_t chain_zero = buckets_at + int64_t{t.bucket_count} * 4 - int64_t{t.symbol_offset} * 4;
-  uint64_t word = 0, bucket = 0, chain = 0;
-  view_value(t.hash_table, bloom_at + ((w.gnu / bits) & (t.bloom_words - 1)) * (bits / 8), bits / 8, &word);
+  uint64_t bucket = 0, chain = 0;
+  const uint64_t word = t.bloom[(w.gnu / bits) & (t.bloom_words - 1)];
   // glibc shifts the 32-bit hash, which the processor takes modulo 32.
   const uint32_t second = w.gnu >> (t.bloom_shift & 31);
   if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return;
+  m->read_table = true;
   view_value(t.hash_table, buckets_at + int64_t{w.gnu % t.bucket_count} * 4, 4, &bucket);
   for (uint64_t at = bucket; bucket != 0 && !m->matched && !m->lost; ++at) {
     if (at > UINT32_MAX || !view_value(t.hash_table, chain_zero + static_cast<int64_t>(at) * 4, 4, &chain))
@@ -98,6 +100,7 @@ void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wante
 
 void walk_sysv_chain(const loader_state& state, const elf_symbols& t, const wanted& w, match* m) {
   const int64_t chains_at = 8 + int64_t{t.bucket_count} * 4;
+  m->read_table = true;
   uint64_t at = 0;
   view_value(t.hash_table, 8 + int64_t{sysv_hash_of(w.name) % t.bucket_count} * 4, 4, &at);
   for (uint32_t steps = 0; at != 0 && !m->matched && !m->lost && steps++ <= t.chain_count;) {
@@ -112,20 +115,21 @@ lookup_end look_in(loader_state& state, int index, const wanted& w, uint32_t* ch
   const loaded_object& object = object_at(state, index);
   if (object.symbols_unread) return lookup_tables_unread;
   if (object.symbols < 0) return lookup_on;
-  const object_symbols& kept = state.objects.symbols[object.symbols];
+  object_symbols& kept = state.objects.symbols[object.symbols];
   const elf_symbols& t = kept.elf;
   if (t.hash == no_hash || t.bucket_count == 0) return lookup_on;
   match m{};
   if (t.hash == gnu_hash) walk_gnu_chain(state, t, w, &m);
   else walk_sysv_chain(state, t, w, &m);
+  kept.touched = kept.touched || m.read_table;
   if (platform_mapping_cut(kept.mapping)) return lookup_file_cut;
   if (m.lost) return lookup_tables_unread;
   // A versioned reference to a file that names no versions: glibc's
   // assertion ends the process where that file is the one required.
   if (m.matched && w.version && !t.versioned && w.version_object == index && index >= 0) return lookup_process_ends;
-  if (!m.matched && m.versions_seen == 1) m.chosen = m.versioned, m.matched = true;
-  elf_symbol symbol;
-  if (!m.matched || !symbol_at(t, m.chosen, &symbol)) return lookup_on;
+  if (!m.matched && m.versions_seen == 1) m.chosen = m.versioned, m.symbol = m.versioned_symbol, m.matched = true;
+  if (!m.matched) return lookup_on;
+  const elf_symbol& symbol = m.symbol;
   if (chosen) *chosen = m.chosen;
   // Hidden and internal symbols, and local ones, are not the lookup's.
   const unsigned visibility = symbol_visibility(symbol.other);

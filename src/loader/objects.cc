@@ -137,18 +137,19 @@ static int open_file(object_table* table, const char* path, object_reader read) 
   object.path = add_name(table, path, strlen(path));
   binary_file reader;
   reader.file = file;
-  // Mapped where it can be: a lookup then reads only the pages it reaches.
-  platform_map_file(file, &reader.mapping);
-  reader.bytes = reader.mapping.bytes;
+  // Mapped by the reader that reads through a mapping.
+  reader.mapping = {};
+  reader.mappable = true;
+  reader.bytes = nullptr;
   reader.size = file.size;
   reader.big_endian = false;
   reader.window_length[0] = reader.window_length[1] = 0;
   reader.ahead = nullptr;
   reader.ahead_length = 0;
   reader.room = &table->room;
-  const platform_mapping mapped = reader.mapping;
   read(&reader, table, &object);
   forget_ahead(&reader);
+  const platform_mapping& mapped = object.symbols >= 0 ? table->symbols[object.symbols].mapping : reader.mapping;
   if (platform_mapping_cut(mapped)) object.state = object_unreadable;
   platform_unmap_file(reader.mapping);  // unless its symbols keep it
   platform_close_file(file);

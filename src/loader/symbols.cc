@@ -6,14 +6,23 @@
 #include "loader/formats.h"
 
 bool symbol_at(const elf_symbols& t, uint32_t index, elf_symbol* symbol) {
-  const int64_t at = int64_t{index} * (t.wide ? elf64_sym_size : elf32_sym_size);
-  const unsigned tail = t.wide ? elf64_st_info : elf32_st_info;  // st_info, st_other, st_shndx
-  uint64_t name = 0, info = 0, value = 0;
-  if (!view_value(t.symbols, at + st_name, 4, &name) || !view_value(t.symbols, at + tail, 4, &info) ||
-      !view_value(t.symbols, at + (t.wide ? elf64_st_value : elf32_st_value), t.wide ? 8 : 4, &value))
-    return false;
-  *symbol = {static_cast<uint32_t>(name), static_cast<uint8_t>(info), static_cast<uint8_t>(info >> 8),
-             static_cast<uint16_t>(info >> 16), value != 0};
+  const image_view& v = t.symbols;
+  const unsigned size = t.wide ? elf64_sym_size : elf32_sym_size;
+  const uint64_t at = v.start + uint64_t{index} * size;
+  if (at > v.memory_length || size > v.memory_length - at) return false;
+  unsigned char copy[elf64_sym_size] = {};  // zeros past the file's part
+  const unsigned char* entry = v.segment + at;
+  if (at + size > v.file_length) {
+    if (at < v.file_length) memcpy(copy, entry, v.file_length - at);
+    entry = copy;
+  }
+  const unsigned char* tail = entry + (t.wide ? elf64_st_info : elf32_st_info);  // st_info, st_other, st_shndx
+  const unsigned char* value = entry + (t.wide ? elf64_st_value : elf32_st_value);
+  bool valued = false;
+  for (unsigned i = 0; i < (t.wide ? 8u : 4u); ++i) valued = valued || value[i];
+  *symbol = {static_cast<uint32_t>(entry[st_name] | entry[st_name + 1] << 8 | entry[st_name + 2] << 16 |
+                                   static_cast<uint32_t>(entry[st_name + 3]) << 24),
+             tail[0], tail[1], static_cast<uint16_t>(tail[2] | tail[3] << 8), valued};
   return true;
 }
 

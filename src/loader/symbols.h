@@ -4,8 +4,10 @@
 // imports of each DLL. One block of memory a library, read once a run.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -20,11 +22,15 @@ struct elf_symbol {
 // A symbol that a relocation binds: its index, and whether the relocation
 // is of the class of the procedure linkage table's (which takes no
 // undefined symbol for a definition); or a relocation of a type the loader
-// does not know, where it stops.
+// does not know, where it stops. Of the symbol, read with the file: its
+// name, its version index and whether it is weak.
 struct elf_reference {
   uint32_t symbol;
   bool plt;
   bool unknown_type;
+  bool weak;
+  uint16_t version;
+  uint32_t name;
 };
 
 // A version index of the file's, as glibc builds them from its
@@ -51,6 +57,10 @@ inline bool view_value(const image_view& v, int64_t offset, unsigned n, uint64_t
   const uint64_t at = v.start + static_cast<uint64_t>(offset);
   if ((offset < 0 && uint64_t(-offset) > v.start) || at > v.memory_length || n > v.memory_length - at) return false;
   *value = 0;
+  if (std::endian::native == std::endian::little && at + n <= v.file_length) {
+    memcpy(value, v.segment + at, n);
+    return true;
+  }
   for (unsigned i = 0; i < n && at + i < v.file_length; ++i) *value |= uint64_t{v.segment[at + i]} << (8 * i);
   return true;
 }
@@ -63,6 +73,8 @@ struct elf_symbols {
   bool wide;
   uint32_t bucket_count, symbol_offset, bloom_words, bloom_shift;
   uint32_t chain_count;  // SysV's
+  // GNU's bloom filter, read: every lookup reads it, and most end there.
+  const uint64_t* bloom;
   image_view hash_table, symbols, strings, symbol_versions;
   // Whether the file's symbols carry version indices (DT_VERSYM, with
   // versions past its base): the version of each, as glibc builds them
@@ -121,6 +133,8 @@ struct object_symbols {
   // be mapped, copies of the segments that hold them.
   platform_mapping mapping;
   unsigned char* copies;
+  // Whether a lookup read the mapping since its pages were last let go.
+  bool touched;
   elf_symbols elf;
   pe_exports pe;
 };

@@ -488,18 +488,28 @@ void platform_close_file(const platform_file& file) { close(static_cast<int>(fil
 // file cut under the run faults there, and the handler, which can be handed
 // nothing, finds the mapping here, marks it cut and lays zeros over the
 // page so that the read goes on. One process, one thread: a fixed table.
+// The files are mapped side by side in one reserved stretch of addresses,
+// let go in one call once none is used: each call that unmaps costs every
+// processor the process ran on a flush of its address cache.
 namespace {
 struct mapped_file {
   uintptr_t start, end;
   volatile sig_atomic_t cut;
+  bool own;  // mapped on its own, outside the stretch
 };
 enum { mapped_capacity = 4096 };
-mapped_file mapped_files[mapped_capacity];
-bool bus_handler_set;
+struct mappings {
+  mapped_file files[mapped_capacity];
+  unsigned char* stretch;
+  size_t stretch_used, live;
+  bool bus_handler_set;
+};
+mappings mapped;
+const size_t stretch_size = sizeof(void*) == 8 ? size_t{1} << 32 : size_t{1} << 27;
 
 void on_bus_error(int, siginfo_t* info, void*) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
-  for (mapped_file& file : mapped_files) {
+  for (mapped_file& file : mapped.files) {
     if (at < file.start || at >= file.end) continue;
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     void* zeros = reinterpret_cast<void*>(at - at % page);
@@ -511,43 +521,61 @@ void on_bus_error(int, siginfo_t* info, void*) {
   signal(SIGBUS, SIG_DFL);
 }
 
-mapped_file* free_entry() {
-  for (mapped_file& file : mapped_files)
-    if (file.start == 0) return &file;
-  return nullptr;
+bool set_bus_handler() {
+  if (mapped.bus_handler_set) return true;
+  struct sigaction action {};
+  action.sa_sigaction = on_bus_error;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  return mapped.bus_handler_set = sigaction(SIGBUS, &action, nullptr) == 0;
+}
+
+// Maps the file in the stretch where it has room (reserved at the first
+// file), else on its own.
+void* map_in_stretch(const platform_file& file, size_t length, bool* own) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  if (!mapped.stretch) {
+    void* reserved = mmap(nullptr, stretch_size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    mapped.stretch = reserved == MAP_FAILED ? nullptr : static_cast<unsigned char*>(reserved);
+    mapped.stretch_used = 0;
+  }
+  const size_t room = (length + page - 1) / page * page + page;  // a page between files
+  *own = !mapped.stretch || room > stretch_size - mapped.stretch_used;
+  void* at = *own ? nullptr : mapped.stretch + mapped.stretch_used;
+  void* bytes = mmap(at, length, PROT_READ, MAP_PRIVATE | (*own ? 0 : MAP_FIXED), static_cast<int>(file.handle), 0);
+  if (bytes != MAP_FAILED && !*own) mapped.stretch_used += room;
+  return bytes;
 }
 }  // namespace
 
 bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
   *mapping = {nullptr, file.size, 0};
-  mapped_file* entry = free_entry();
-  if (!entry || file.size == 0 || file.size > SIZE_MAX) return false;
-  if (!bus_handler_set) {
-    struct sigaction action {};
-    action.sa_sigaction = on_bus_error;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    bus_handler_set = sigaction(SIGBUS, &action, nullptr) == 0;
-    if (!bus_handler_set) return false;
-  }
-  void* bytes = mmap(nullptr, static_cast<size_t>(file.size), PROT_READ, MAP_PRIVATE, static_cast<int>(file.handle), 0);
+  mapped_file* entry = nullptr;
+  for (size_t i = 0; i < mapped_capacity && !entry; ++i)
+    if (mapped.files[i].start == 0) entry = &mapped.files[i];
+  if (!entry || file.size == 0 || file.size > SIZE_MAX / 2 || !set_bus_handler()) return false;
+  bool own = false;
+  void* bytes = map_in_stretch(file, static_cast<size_t>(file.size), &own);
   if (bytes == MAP_FAILED) return false;
-  entry->cut = 0;
-  entry->end = reinterpret_cast<uintptr_t>(bytes) + static_cast<size_t>(file.size);
-  entry->start = reinterpret_cast<uintptr_t>(bytes);
+  *entry = {reinterpret_cast<uintptr_t>(bytes), reinterpret_cast<uintptr_t>(bytes) + static_cast<size_t>(file.size), 0,
+            own};
+  ++mapped.live;
   mapping->bytes = static_cast<const unsigned char*>(bytes);
-  mapping->handle = entry - mapped_files;
+  mapping->handle = entry - mapped.files;
   return true;
 }
 
 void platform_unmap_file(const platform_mapping& mapping) {
   if (!mapping.bytes) return;
-  munmap(const_cast<unsigned char*>(mapping.bytes), static_cast<size_t>(mapping.size));
-  mapped_files[mapping.handle].start = mapped_files[mapping.handle].end = 0;
+  mapped_file& entry = mapped.files[mapping.handle];
+  if (entry.own) munmap(const_cast<unsigned char*>(mapping.bytes), static_cast<size_t>(mapping.size));
+  entry = {};
+  // The last file of the stretch gone, the stretch goes with all of them.
+  if (--mapped.live == 0 && mapped.stretch) munmap(mapped.stretch, stretch_size), mapped.stretch = nullptr;
 }
 
 bool platform_mapping_cut(const platform_mapping& mapping) {
-  return mapping.bytes && mapped_files[mapping.handle].cut;
+  return mapping.bytes && mapped.files[mapping.handle].cut;
 }
 
 bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }

@@ -62,7 +62,7 @@ void lay_out(tables& k, elf_symbols& t) {
   if (t.hash == gnu_hash) k.hash.insert(k.hash.end(), {uint32_t(k.bloom[0]), uint32_t(k.bloom[0] >> 32)});
   k.hash.insert(k.hash.end(), k.buckets.begin(), k.buckets.end());
   k.hash.insert(k.hash.end(), k.chains.begin(), k.chains.end());
-  t.hash_table = view_of(k.hash.data(), k.hash.size() * 4), t.chain_count = chains;
+  t.hash_table = view_of(k.hash.data(), k.hash.size() * 4), t.chain_count = chains, t.bloom = k.bloom.data();
 }
 
 // An object defining defs, and other names that share the hash buckets.
