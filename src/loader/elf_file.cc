@@ -5,6 +5,7 @@
 // more in memory than in the file.
 #include "loader/elf_file.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -561,39 +562,67 @@ symbols_end view_tables(symbol_reading* r) {
   return symbols_read;
 }
 
-// Reads one range of relocations, in chunks of whole entries, keeping the
-// symbols they bind and any relocation of a type glibc does not know;
-// false where an entry cannot be read, or where one of the first relative
-// entries (which glibc applies without a lookup, asserting their type on
-// x86-64) is of another type.
-bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size, uint64_t relative_entries) {
-  const elf_image& elf = *r->elf;
-  const uint64_t entry_size = r->relocation_size;
-  unsigned char chunk[65536 - 65536 % 24];
-  uint64_t chunk_at = 0, chunk_length = 0;
-  for (uint64_t at = 0; at + entry_size <= size; at += entry_size) {
-    if (at - chunk_at >= chunk_length) {
-      chunk_at = at;
-      chunk_length =
-          size - at < sizeof chunk ? (size - at) / entry_size * entry_size : sizeof chunk / entry_size * entry_size;
-      // Entry by entry where the chunk would cross into another segment.
-      if (!read_image(elf, address + at, chunk, chunk_length) &&
-          !read_image(elf, address + at, chunk, chunk_length = entry_size))
-        return false;
-    }
-    const unsigned char* entry = chunk + (at - chunk_at);
-    const uint64_t info = elf.wide ? get64(*elf.file, entry + elf64_r_info) : get32(*elf.file, entry + elf32_r_info);
-    const uint32_t type = elf.wide ? elf64_r_type(info) : elf32_r_type(info);
-    const uint32_t symbol = elf.wide ? elf64_r_sym(info) : elf32_r_sym(info);
-    if (at / entry_size < relative_entries) {
+// What binding makes of a relocation type: whether glibc knows it, whether
+// it binds a symbol, whether it is of the PLT's class.
+enum : uint8_t { type_known = 1, type_binds = 2, type_plt = 4 };
+uint8_t type_class(unsigned machine, uint32_t type) {
+  if (!known_type(machine, type)) return 0;
+  return type_known | (binds_nothing(machine, type) ? 0 : type_binds) | (plt_class(machine, type) ? type_plt : 0);
+}
+
+// An entry's r_info, little-endian (the only ELF the model maps).
+uint64_t relocation_info(bool wide, const unsigned char* entry) {
+  const unsigned char* at = entry + (wide ? elf64_r_info : elf32_r_info);
+  uint64_t info = 0;
+  if (std::endian::native == std::endian::little) return memcpy(&info, at, wide ? 8 : 4), info;
+  for (unsigned i = 0; i < (wide ? 8u : 4u); ++i) info |= uint64_t{at[i]} << (8 * i);
+  return info;
+}
+
+// Keeps what the entries of one chunk bind, and any of a type glibc does
+// not know; false where one of the first relative entries (which glibc
+// applies without a lookup, asserting their type on x86-64) is of another
+// type.
+bool scan_chunk(symbol_reading* r, const unsigned char* chunk, uint64_t count, uint64_t relative_left,
+                const uint8_t* classes) {
+  const bool wide = r->elf->wide;
+  const size_t entry_size = static_cast<size_t>(r->relocation_size);
+  for (uint64_t n = 0; n < count; ++n) {
+    const uint64_t info = relocation_info(wide, chunk + n * entry_size);
+    const uint32_t type = wide ? elf64_r_type(info) : elf32_r_type(info);
+    if (n < relative_left) {
       if (type != r_x86_64_relative) return false;
       continue;
     }
-    const bool known = known_type(r->machine, type);
-    if (!known) r->bound[r->bound_count++] = {0, false, true, false, 0, 0};
-    if (symbol == 0 || binds_nothing(r->machine, type) || !known) continue;
-    r->bound[r->bound_count++] = {symbol, plt_class(r->machine, type), false, false, 0, 0};
+    const uint32_t symbol = wide ? elf64_r_sym(info) : elf32_r_sym(info);
+    const uint8_t kind = type < 64 ? classes[type] : type_class(r->machine, type);
+    if (!(kind & type_known)) r->bound[r->bound_count++] = {0, false, true, false, 0, 0};
+    if (symbol == 0 || !(kind & type_binds)) continue;
+    r->bound[r->bound_count++] = {symbol, (kind & type_plt) != 0, false, false, 0, 0};
     if (symbol >= r->symbol_count) r->symbol_count = symbol + 1;
+  }
+  return true;
+}
+
+// Reads one range of relocations, in chunks of whole entries, keeping the
+// symbols they bind; false where an entry cannot be read, or where glibc
+// would die of one of the first relative entries.
+bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size, uint64_t relative_entries) {
+  const uint64_t entry_size = r->relocation_size;
+  uint8_t classes[64];
+  for (uint32_t type = 0; type < 64; ++type) classes[type] = type_class(r->machine, type);
+  unsigned char chunk[65536 - 65536 % 24];
+  for (uint64_t at = 0; at + entry_size <= size;) {
+    uint64_t length =
+        size - at < sizeof chunk ? (size - at) / entry_size * entry_size : sizeof chunk / entry_size * entry_size;
+    // Entry by entry where the chunk would cross into another segment.
+    if (!read_image(*r->elf, address + at, chunk, length) &&
+        !read_image(*r->elf, address + at, chunk, length = entry_size))
+      return false;
+    const uint64_t first = at / entry_size;
+    const uint64_t relative_left = relative_entries > first ? relative_entries - first : 0;
+    if (!scan_chunk(r, chunk, length / entry_size, relative_left, classes)) return false;
+    at += length;
   }
   return true;
 }

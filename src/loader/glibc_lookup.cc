@@ -121,8 +121,7 @@ lookup_end look_in(loader_state& state, int index, const wanted& w, uint32_t* ch
   match m{};
   if (t.hash == gnu_hash) walk_gnu_chain(state, t, w, &m);
   else walk_sysv_chain(state, t, w, &m);
-  kept.touched = kept.touched || m.read_table;
-  if (platform_mapping_cut(kept.mapping)) return lookup_file_cut;
+  if (m.read_table && platform_mapping_cut(kept.mapping)) return lookup_file_cut;
   if (m.lost) return lookup_tables_unread;
   // A versioned reference to a file that names no versions: glibc's
   // assertion ends the process where that file is the one required.

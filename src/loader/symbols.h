@@ -133,8 +133,6 @@ struct object_symbols {
   // be mapped, copies of the segments that hold them.
   platform_mapping mapping;
   unsigned char* copies;
-  // Whether a lookup read the mapping since its pages were last let go.
-  bool touched;
   elf_symbols elf;
   pe_exports pe;
 };
