@@ -221,10 +221,11 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 void platform_close_file(const platform_file&) {}
 
 // The fake's files are in memory already: mapped where they may be.
-bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
+bool platform_map_file(const platform_file& file, unsigned long long offset, unsigned long long length,
+                       platform_mapping* mapping) {
   const std::string& bytes = *reinterpret_cast<const std::string*>(file.handle);
-  const bool mapped = !fake_os.unmappable && !bytes.empty();
-  *mapping = {mapped ? reinterpret_cast<const unsigned char*>(bytes.data()) : nullptr, bytes.size(), 0};
+  const bool mapped = !fake_os.unmappable && length && offset <= bytes.size() && length <= bytes.size() - offset;
+  *mapping = {mapped ? reinterpret_cast<const unsigned char*>(bytes.data()) + offset : nullptr, length, 0, 0};
   return mapped;
 }
 

@@ -42,7 +42,7 @@ TEST(Mapping, ACutFileReadsAsZerosAndIsUnreadable) {
   platform_file file;
   ASSERT_EQ(platform_open_file(path.c_str(), &file), file_opened);
   platform_mapping mapping;
-  ASSERT_TRUE(platform_map_file(file, &mapping));
+  ASSERT_TRUE(platform_map_file(file, 0, file.size, &mapping));
   ASSERT_EQ(truncate(path.c_str(), 0), 0);
   EXPECT_EQ(mapping.bytes[mapping.size - 1], 0);
   EXPECT_TRUE(platform_mapping_cut(mapping));

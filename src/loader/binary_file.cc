@@ -16,17 +16,21 @@ void memory_file(const unsigned char* bytes, size_t size, binary_file* file) {
   file->room = nullptr;
 }
 
+unsigned char* room_of(read_room* room, size_t size) {
+  if (size <= room->size) return room->bytes;
+  unsigned char* larger = static_cast<unsigned char*>(realloc(room->bytes, size));
+  if (!larger) return nullptr;
+  room->bytes = larger;
+  room->size = size;
+  return larger;
+}
+
 void read_ahead(binary_file* file, uint64_t offset, uint64_t length) {
   forget_ahead(file);
   read_room* room = file->room;
   if (file->bytes || !room || offset > file->size) return;
   if (length > file->size - offset) length = file->size - offset;
-  if (length > room->size) {
-    unsigned char* larger = static_cast<unsigned char*>(realloc(room->bytes, static_cast<size_t>(length)));
-    if (!larger) return;
-    room->bytes = larger;
-    room->size = static_cast<size_t>(length);
-  }
+  if (!room_of(room, static_cast<size_t>(length))) return;
   if (!platform_read_file(file->file, offset, room->bytes, static_cast<size_t>(length))) return;
   file->ahead = room->bytes;
   file->ahead_start = offset;

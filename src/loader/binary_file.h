@@ -39,6 +39,10 @@ struct binary_file {
   read_room* room;
 };
 
+// At least size bytes of the room, grown where it holds fewer (its bytes
+// then lost); null where memory runs out.
+unsigned char* room_of(read_room* room, size_t size);
+
 // The bytes of a file in memory, as a binary_file.
 void memory_file(const unsigned char* bytes, size_t size, binary_file* file);
 

@@ -460,7 +460,7 @@ struct symbol_reading {
   block_room room;  // the block binding keeps
 };
 
-void free_reading(symbol_reading* r) { free(r->bound), free(r->seen), free(r->copies), free(r->room.block); }
+void free_reading(symbol_reading* r) { free(r->copies), free(r->room.block); }
 
 // The hash table's header: the sizes of its parts and where they lie.
 symbols_end read_hash_header(symbol_reading* r) {
@@ -492,68 +492,76 @@ symbols_end read_hash_header(symbol_reading* r) {
   return symbols_read;
 }
 
-// The file's bytes where they are in memory: mapped, or given so. Its
-// headers are read all the same, page by page: a page of a mapping, once
-// touched, stays resident, with its neighbours.
-const unsigned char* in_memory(const binary_file& file) { return file.bytes ? file.bytes : file.mapping.bytes; }
-
-// The segment that holds a table, in memory: the file's mapping, or a copy
-// of the segment's part of the file among those read (room for four);
-// false where none holds it.
-bool view_of(symbol_reading* r, uint64_t address, uint64_t* copied, image_view* view) {
-  const load_segment* load = address ? segment_at(*r->elf, address) : nullptr;
-  if (!load) return false;
-  *view = {nullptr, address - load->address, load->file_size, load->memory_size};
-  if (const unsigned char* image = in_memory(*r->elf->file)) return view->segment = image + load->offset, true;
-  for (int i = 0; i < 4; ++i) {
-    const load_segment* kept = copied[i] ? &r->elf->loads[copied[i] - 1] : nullptr;
-    if (kept == load) return view->segment = r->copies + copied[4 + i], true;
-  }
-  return false;
+// Where a table lies in the file (its segment's part of the file ends
+// there for a table past it); null where no segment holds it.
+const load_segment* table_in_file(const elf_image& elf, uint64_t address, uint64_t* offset) {
+  const load_segment* load = address ? segment_at(elf, address) : nullptr;
+  if (load) *offset = load->offset + (address - load->address < load->file_size ? address - load->address : load->file_size);
+  return load;
 }
 
-// Copies, where the file is not mapped, the segments that hold the tables:
-// each once, read as the file holds them.
-symbols_end copy_segments(symbol_reading* r, const uint64_t* addresses, uint64_t* copied) {
-  uint64_t total = 0;
+// The stretch of the file that holds the tables (hash table, symbols,
+// names, version indices), as far as the last of them reaches where it
+// can be told (the names' size; the version indices, two bytes a symbol
+// that fits before the next table), else to the end of its segment.
+void tables_stretch(const symbol_reading* r, const uint64_t* addresses, uint64_t* low, uint64_t* high) {
+  uint64_t offsets[4] = {}, last = 0;
+  const load_segment* last_load = nullptr;
+  int last_table = -1;
+  *low = UINT64_MAX;
   for (int i = 0; i < 4; ++i) {
-    const load_segment* load = addresses[i] ? segment_at(*r->elf, addresses[i]) : nullptr;
-    const uint64_t index = load ? static_cast<uint64_t>(load - r->elf->loads) + 1 : 0;
-    bool known = false;
-    for (int k = 0; k < i; ++k) known = known || copied[k] == index;
-    if (!load || known) continue;
-    copied[i] = index, copied[4 + i] = total;
-    total += load->file_size;
+    const load_segment* load = table_in_file(*r->elf, addresses[i], &offsets[i]);
+    if (!load) continue;
+    *low = offsets[i] < *low ? offsets[i] : *low;
+    if (offsets[i] >= last) last = offsets[i], last_load = load, last_table = i;
   }
-  if (total > max_copies) return symbols_unread;
-  r->copies = static_cast<unsigned char*>(malloc(total + 1));
-  if (!r->copies) return symbols_unread;
-  for (int i = 0; i < 4; ++i) {
-    const load_segment* load = copied[i] ? &r->elf->loads[copied[i] - 1] : nullptr;
-    if (load && !read_bytes(r->elf->file, load->offset, r->copies + copied[4 + i], load->file_size))
-      return symbols_refused;
-  }
-  return symbols_read;
+  if (!last_load) return void(*low = *high = 0);
+  uint64_t symbols_end = UINT64_MAX;  // the next table past the symbols
+  for (int i = 0; i < 4; ++i)
+    if (addresses[i] && offsets[i] > offsets[1] && offsets[i] < symbols_end) symbols_end = offsets[i];
+  const uint64_t segment_end = last_load->offset + last_load->file_size;
+  uint64_t reach = segment_end - last;
+  if (last_table == 2) reach = r->info->strings_size;
+  if (last_table == 3 && addresses[1] && symbols_end != UINT64_MAX)
+    reach = (symbols_end - offsets[1]) / (r->elf->wide ? elf64_sym_size : elf32_sym_size) * 2;
+  *high = last + (reach < segment_end - last ? reach : segment_end - last);
 }
 
-// The tables where binding reads them: the hash table (its filter and
-// buckets held in its segment: glibc reads them at every lookup), the
-// symbols, their names and version indices.
+// A table's view of the stretch read from low to high: within its segment,
+// zeros past the segment's part of the file where the stretch reaches it.
+image_view view_of(const symbol_reading* r, uint64_t address, const unsigned char* bytes, uint64_t low, uint64_t high) {
+  uint64_t offset = 0;
+  const load_segment* load = table_in_file(*r->elf, address, &offset);
+  if (!load || offset < low || offset > high) return {};
+  const uint64_t file_end = load->offset + load->file_size;
+  const uint64_t floor = load->offset > low ? load->offset - low : 0;
+  const uint64_t file_length = (high < file_end ? high : file_end) - low;
+  const uint64_t memory_length = high >= file_end ? load->offset + load->memory_size - low : file_length;
+  return {bytes, load->offset + (address - load->address) - low, floor, file_length, memory_length};
+}
+
+// The tables where binding reads them, from one stretch of the file mapped
+// (or, where it cannot be, read): the hash table (its filter and buckets
+// wholly in its segment: glibc reads them at every lookup), the symbols,
+// their names and version indices.
 symbols_end view_tables(symbol_reading* r) {
   const dynamic_info& info = *r->info;
   elf_symbols& t = r->tables;
   const uint64_t addresses[4] = {info.gnu_hash ? info.gnu_hash : info.hash, info.symbols, r->elf->strings,
                                  info.versions};
-  uint64_t copied[8] = {};
   binary_file& file = *r->elf->file;
-  if (file.mappable && !file.mapping.bytes && t.hash != no_hash) platform_map_file(file.file, &file.mapping);
-  if (!in_memory(file)) {
-    const symbols_end end = copy_segments(r, addresses, copied);
-    if (end != symbols_read) return end;
+  uint64_t low = 0, high = file.size;
+  if (!file.bytes) tables_stretch(r, addresses, &low, &high);
+  const unsigned char* bytes = file.bytes;
+  if (!bytes && high > low && file.mappable && platform_map_file(file.file, low, high - low, &file.mapping))
+    bytes = file.mapping.bytes;
+  if (!bytes && high > low) {
+    if (high - low > max_copies || !(r->copies = static_cast<unsigned char*>(malloc(high - low)))) return symbols_unread;
+    if (!read_bytes(&file, low, r->copies, high - low)) return symbols_refused;
+    bytes = r->copies;
   }
   image_view* views[4] = {&t.hash_table, &t.symbols, &t.strings, &t.symbol_versions};
-  for (int i = 0; i < 4; ++i)
-    if (!view_of(r, addresses[i], copied, views[i])) *views[i] = {};
+  for (int i = 0; i < 4; ++i) *views[i] = view_of(r, addresses[i], bytes, low, high);
   uint64_t last = 0;
   const uint64_t buckets_end = r->buckets_at + uint64_t{t.bucket_count} * 4;
   if (t.hash != no_hash && !view_value(t.hash_table, static_cast<int64_t>(buckets_end - 4), 4, &last))
@@ -655,7 +663,9 @@ symbols_end read_relocations(symbol_reading* r) {
   ranges[0][0] += (relative - checked) * entry_size, ranges[0][1] -= (relative - checked) * entry_size;
   const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size - checked;
   if (relocation_count > max_count) return symbols_unread;
-  r->bound = static_cast<elf_reference*>(malloc(relocation_count * sizeof(elf_reference) + 8));
+  // The table's scratch room, which the bits of fill_references follow.
+  r->bound = reinterpret_cast<elf_reference*>(
+      room_of(&r->elf->table->scratch, relocation_count * sizeof(elf_reference) + max_count / 8 + 16));
   if (!r->bound) return symbols_unread;
   if (!scan_relocations(r, ranges[0][0], ranges[0][1], checked) || !scan_relocations(r, ranges[1][0], ranges[1][1], 0))
     return symbols_refused;
@@ -706,8 +716,8 @@ void fill_versions(symbol_reading* r) {
 bool fill_references(symbol_reading* r) {
   elf_reference* references = r->room.take<elf_reference>(r->bound_count);
   uint32_t count = 0;
-  r->seen = static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1));
-  if (!r->seen) return false;
+  r->seen = reinterpret_cast<unsigned char*>(r->bound + r->bound_count);
+  memset(r->seen, 0, r->symbol_count / 8 + 1);
   elf_symbols versions_read = r->tables;  // every index glibc reads, versions or none
   versions_read.versioned = r->info->versions != 0;
   for (uint32_t i = 0; i < r->bound_count; ++i) {

@@ -169,6 +169,7 @@ void clear_objects(object_table* table) {
   free(table->by_path.slots);
   free(table->by_identity.slots);
   free(table->room.bytes);
+  free(table->scratch.bytes);
   for (uint32_t i = 0; i < table->symbols_count; ++i) free_symbols(table->symbols[i]);
   free(table->symbols);
   free(table->pool);

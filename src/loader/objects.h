@@ -105,6 +105,8 @@ struct object_table {
   // file's object by its identity: a path answered costs nothing again.
   name_index by_path, by_identity;
   read_room room;
+  // What reading a file's symbols works with, reused file after file.
+  read_room scratch;
   object_symbols* symbols;
   uint32_t symbols_count, symbols_size;
 };

@@ -305,7 +305,7 @@ void read_pe_object(binary_file* file, object_table* table, loaded_object* objec
   file->big_endian = false;
   // Its import and export tables are read whole: through a mapping, where
   // one can be made, rather than a read each.
-  if (file->mappable && platform_map_file(file->file, &file->mapping)) file->bytes = file->mapping.bytes;
+  if (file->mappable && platform_map_file(file->file, 0, file->size, &file->mapping)) file->bytes = file->mapping.bytes;
   // The DOS header, the signature and the file header, the optional
   // header as far as its data directories.
   unsigned char dos[64], nt[nt_optional_header], optional[optional64_data_directory];

@@ -11,7 +11,7 @@ bool symbol_at(const elf_symbols& t, uint32_t index, elf_symbol* symbol) {
   const uint64_t at = v.start + uint64_t{index} * size;
   if (at > v.memory_length || size > v.memory_length - at) return false;
   unsigned char copy[elf64_sym_size] = {};  // zeros past the file's part
-  const unsigned char* entry = v.segment + at;
+  const unsigned char* entry = v.bytes + at;
   if (at + size > v.file_length) {
     if (at < v.file_length) memcpy(copy, entry, v.file_length - at);
     entry = copy;
@@ -32,9 +32,9 @@ bool name_is(const elf_symbols& t, uint32_t offset, const char* name) {
   const size_t length = strlen(name) + 1;  // its NUL too
   if (at > v.memory_length || length > v.memory_length - at) return false;
   const uint64_t from_file = at >= v.file_length ? 0 : v.file_length - at;
-  if (from_file >= length) return memcmp(v.segment + at, name, length) == 0;
+  if (from_file >= length) return memcmp(v.bytes + at, name, length) == 0;
   // The rest lies in the zeros past the file's part: only the NUL matches.
-  return memcmp(v.segment + at, name, static_cast<size_t>(from_file)) == 0 && length - from_file == 1;
+  return memcmp(v.bytes + at, name, static_cast<size_t>(from_file)) == 0 && length - from_file == 1;
 }
 
 const char* text_at(const elf_symbols& t, uint32_t offset, char* spare, size_t cap) {
@@ -43,7 +43,7 @@ const char* text_at(const elf_symbols& t, uint32_t offset, char* spare, size_t c
   spare[0] = '\0';
   if (at >= v.memory_length) return spare;
   const uint64_t from_file = at >= v.file_length ? 0 : v.file_length - at;
-  const unsigned char* bytes = v.segment + at;
+  const unsigned char* bytes = v.bytes + at;
   if (from_file && memchr(bytes, 0, static_cast<size_t>(from_file))) return reinterpret_cast<const char*>(bytes);
   const size_t length = from_file < cap - 1 ? static_cast<size_t>(from_file) : cap - 1;
   memcpy(spare, bytes, length);

@@ -42,26 +42,30 @@ struct elf_version {
 
 enum hash_kind : uint8_t { no_hash, sysv_hash, gnu_hash };
 
-// One of a file's tables as its loader's memory holds it: the segment that
-// holds it (file_length bytes from the file, then zeros to memory_length)
-// and where the table starts in it. Read where a lookup reaches, no
-// further: past the segment lies memory the file does not show.
+// One of a file's tables as its loader's memory holds it, read where a
+// lookup reaches it: from bytes (the stretch of the file read for the
+// tables), those from floor to file_length are the file's, then zeros to
+// memory_length (the rest of the table's segment in memory, where the
+// stretch reaches its end); start is where the table starts. Past those
+// lies memory the file does not show, or that was not read.
 struct image_view {
-  const unsigned char* segment;
-  uint64_t start, file_length, memory_length;
+  const unsigned char* bytes;
+  uint64_t start, floor, file_length, memory_length;
 };
 
 // The n bytes (at most 8, little-endian: the model maps no other ELF) at
 // an offset from the table's start; false past its segment.
 inline bool view_value(const image_view& v, int64_t offset, unsigned n, uint64_t* value) {
   const uint64_t at = v.start + static_cast<uint64_t>(offset);
-  if ((offset < 0 && uint64_t(-offset) > v.start) || at > v.memory_length || n > v.memory_length - at) return false;
+  if ((offset < 0 ? uint64_t(-offset) > v.start - v.floor : at < v.floor) || at > v.memory_length ||
+      n > v.memory_length - at)
+    return false;
   *value = 0;
   if (std::endian::native == std::endian::little && at + n <= v.file_length) {
-    memcpy(value, v.segment + at, n);
+    memcpy(value, v.bytes + at, n);
     return true;
   }
-  for (unsigned i = 0; i < n && at + i < v.file_length; ++i) *value |= uint64_t{v.segment[at + i]} << (8 * i);
+  for (unsigned i = 0; i < n && at + i < v.file_length; ++i) *value |= uint64_t{v.bytes[at + i]} << (8 * i);
   return true;
 }
 

@@ -530,9 +530,9 @@ bool set_bus_handler() {
   return mapped.bus_handler_set = sigaction(SIGBUS, &action, nullptr) == 0;
 }
 
-// Maps the file in the stretch where it has room (reserved at the first
-// file), else on its own.
-void* map_in_stretch(const platform_file& file, size_t length, bool* own) {
+// Maps length bytes of the file from offset (a page's) in the stretch where
+// it has room (reserved at the first file), else on its own.
+void* map_in_stretch(const platform_file& file, size_t offset, size_t length, bool* own) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   if (!mapped.stretch) {
     void* reserved = mmap(nullptr, stretch_size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -542,33 +542,38 @@ void* map_in_stretch(const platform_file& file, size_t length, bool* own) {
   const size_t room = (length + page - 1) / page * page + page;  // a page between files
   *own = !mapped.stretch || room > stretch_size - mapped.stretch_used;
   void* at = *own ? nullptr : mapped.stretch + mapped.stretch_used;
-  void* bytes = mmap(at, length, PROT_READ, MAP_PRIVATE | (*own ? 0 : MAP_FIXED), static_cast<int>(file.handle), 0);
+  void* bytes = mmap(at, length, PROT_READ, MAP_PRIVATE | (*own ? 0 : MAP_FIXED), static_cast<int>(file.handle),
+                     static_cast<off_t>(offset));
   if (bytes != MAP_FAILED && !*own) mapped.stretch_used += room;
   return bytes;
 }
 }  // namespace
 
-bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
-  *mapping = {nullptr, file.size, 0};
+bool platform_map_file(const platform_file& file, unsigned long long offset, unsigned long long length,
+                       platform_mapping* mapping) {
+  *mapping = {nullptr, length, 0, 0};
   mapped_file* entry = nullptr;
   for (size_t i = 0; i < mapped_capacity && !entry; ++i)
     if (mapped.files[i].start == 0) entry = &mapped.files[i];
-  if (!entry || file.size == 0 || file.size > SIZE_MAX / 2 || !set_bus_handler()) return false;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t skew = static_cast<size_t>(offset % page);
+  if (!entry || length == 0 || offset > file.size || length > file.size - offset || length > SIZE_MAX / 2 ||
+      !set_bus_handler())
+    return false;
   bool own = false;
-  void* bytes = map_in_stretch(file, static_cast<size_t>(file.size), &own);
-  if (bytes == MAP_FAILED) return false;
-  *entry = {reinterpret_cast<uintptr_t>(bytes), reinterpret_cast<uintptr_t>(bytes) + static_cast<size_t>(file.size), 0,
-            own};
+  unsigned char* start =
+      static_cast<unsigned char*>(map_in_stretch(file, static_cast<size_t>(offset) - skew, skew + length, &own));
+  if (start == MAP_FAILED) return false;
+  *entry = {reinterpret_cast<uintptr_t>(start), reinterpret_cast<uintptr_t>(start) + skew + length, 0, own};
   ++mapped.live;
-  mapping->bytes = static_cast<const unsigned char*>(bytes);
-  mapping->handle = entry - mapped.files;
+  *mapping = {start + skew, length, entry - mapped.files, skew};
   return true;
 }
 
 void platform_unmap_file(const platform_mapping& mapping) {
   if (!mapping.bytes) return;
   mapped_file& entry = mapped.files[mapping.handle];
-  if (entry.own) munmap(const_cast<unsigned char*>(mapping.bytes), static_cast<size_t>(mapping.size));
+  if (entry.own) munmap(reinterpret_cast<void*>(entry.start), entry.end - entry.start);
   entry = {};
   // The last file of the stretch gone, the stretch goes with all of them.
   if (--mapped.live == 0 && mapped.stretch) munmap(mapped.stretch, stretch_size), mapped.stretch = nullptr;

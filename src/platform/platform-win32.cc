@@ -266,19 +266,26 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file) { CloseHandle(reinterpret_cast<HANDLE>(file.handle)); }
 
-bool platform_map_file(const platform_file& file, platform_mapping* mapping) {
-  *mapping = {nullptr, file.size, 0};
-  if (file.size == 0 || file.size > SIZE_MAX) return false;
+bool platform_map_file(const platform_file& file, unsigned long long offset, unsigned long long length,
+                       platform_mapping* mapping) {
+  *mapping = {nullptr, length, 0, 0};
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  // A view starts at a multiple of the allocation granularity.
+  const unsigned long long skew = offset % system.dwAllocationGranularity, start = offset - skew;
+  if (length == 0 || offset > file.size || length > file.size - offset || skew + length > SIZE_MAX / 2) return false;
   HANDLE section = CreateFileMappingW(reinterpret_cast<HANDLE>(file.handle), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (!section) return false;
   // The view keeps the section: its handle is not needed past this.
-  mapping->bytes = static_cast<const unsigned char*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0));
+  const void* view = MapViewOfFile(section, FILE_MAP_READ, static_cast<DWORD>(start >> 32), static_cast<DWORD>(start),
+                                   static_cast<SIZE_T>(skew + length));
   CloseHandle(section);
-  return mapping->bytes != nullptr;
+  if (view) *mapping = {static_cast<const unsigned char*>(view) + skew, length, 0, skew};
+  return view != nullptr;
 }
 
 void platform_unmap_file(const platform_mapping& mapping) {
-  if (mapping.bytes) UnmapViewOfFile(mapping.bytes);
+  if (mapping.bytes) UnmapViewOfFile(mapping.bytes - mapping.skew);
 }
 
 // Windows refuses to cut a file while a view of it is mapped.

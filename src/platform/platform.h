@@ -155,17 +155,20 @@ bool platform_read_file(const platform_file& file, unsigned long long offset, vo
 
 void platform_close_file(const platform_file& file);
 
-// A file's bytes mapped read-only, so that what the model never looks at is
-// never read; bytes is null where the file cannot be mapped (it is read
+// A stretch of a file mapped read-only, so that what the model never looks
+// at is never read; bytes is null where it cannot be mapped (it is read
 // instead). Every offset is still checked against the size.
 struct platform_mapping {
   const unsigned char* bytes;
   unsigned long long size;
   long long handle;
+  unsigned long long skew;  // from the start of what was mapped to bytes
 };
 
-// Maps an open file whole; false (and bytes null) where it cannot be.
-bool platform_map_file(const platform_file& file, platform_mapping* mapping);
+// Maps length bytes of an open file from offset (within the file); false
+// (and bytes null) where they cannot be.
+bool platform_map_file(const platform_file& file, unsigned long long offset, unsigned long long length,
+                       platform_mapping* mapping);
 
 void platform_unmap_file(const platform_mapping& mapping);
 

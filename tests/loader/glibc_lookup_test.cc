@@ -52,7 +52,7 @@ struct tables {
 const std::vector<const char*> v234 = {"V2", "V3", "V4"};
 
 image_view view_of(const void* bytes, size_t size) {
-  return {static_cast<const unsigned char*>(bytes), 0, size, size};
+  return {static_cast<const unsigned char*>(bytes), 0, 0, size, size};
 }
 
 // The hash table as the file holds it, from its parts, into t.
