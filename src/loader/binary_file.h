@@ -33,7 +33,7 @@ struct binary_file {
   // A stretch read ahead in one go, the tables a reader knows it will
   // need, into room kept for the run (reused file after file); null when
   // none.
-  unsigned char* ahead;
+  const unsigned char* ahead;
   uint64_t ahead_start;
   size_t ahead_length;
   read_room* room;

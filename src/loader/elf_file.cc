@@ -345,6 +345,53 @@ bool read_needed(elf_image* elf, const dynamic_info& info, loaded_object* object
   return true;
 }
 
+// Where a table lies in the file (its segment's part of the file ends
+// there for a table past it); null where no segment holds it.
+const load_segment* table_in_file(const elf_image& elf, uint64_t address, uint64_t* offset) {
+  const load_segment* load = address ? segment_at(elf, address) : nullptr;
+  if (load) *offset = load->offset + (address - load->address < load->file_size ? address - load->address : load->file_size);
+  return load;
+}
+
+// The stretch of the file that holds the tables (hash table, symbols,
+// names, version indices), as far as the last of them reaches where it
+// can be told (the names' size; the version indices, two bytes a symbol
+// that fits before the next table), else to the end of its segment.
+void tables_stretch(const elf_image& elf, const dynamic_info& info, uint64_t* low, uint64_t* high) {
+  const uint64_t addresses[4] = {info.gnu_hash ? info.gnu_hash : info.hash, info.symbols, info.strings, info.versions};
+  uint64_t offsets[4] = {}, last = 0;
+  const load_segment* last_load = nullptr;
+  int last_table = -1;
+  *low = UINT64_MAX;
+  for (int i = 0; i < 4; ++i) {
+    const load_segment* load = table_in_file(elf, addresses[i], &offsets[i]);
+    if (!load) continue;
+    *low = offsets[i] < *low ? offsets[i] : *low;
+    if (offsets[i] >= last) last = offsets[i], last_load = load, last_table = i;
+  }
+  if (!last_load) return void(*low = *high = 0);
+  uint64_t symbols_end = UINT64_MAX;  // the next table past the symbols
+  for (int i = 0; i < 4; ++i)
+    if (addresses[i] && offsets[i] > offsets[1] && offsets[i] < symbols_end) symbols_end = offsets[i];
+  const uint64_t segment_end = last_load->offset + last_load->file_size;
+  uint64_t reach = segment_end - last;
+  if (last_table == 2) reach = info.strings_size;
+  if (last_table == 3 && addresses[1] && symbols_end != UINT64_MAX)
+    reach = (symbols_end - offsets[1]) / (elf.wide ? elf64_sym_size : elf32_sym_size) * 2;
+  *high = last + (reach < segment_end - last ? reach : segment_end - last);
+}
+
+// Maps the tables' stretch for the lookups to read in place; the reads of
+// the names the file needs, and of its versions, come from it too.
+bool map_tables(elf_image* elf, const dynamic_info& info) {
+  binary_file& file = *elf->file;
+  uint64_t low = 0, high = 0;
+  tables_stretch(*elf, info, &low, &high);
+  if (!file.mappable || high <= low || !platform_map_file(file.file, low, high - low, &file.mapping)) return false;
+  file.ahead = file.mapping.bytes, file.ahead_start = low, file.ahead_length = static_cast<size_t>(high - low);
+  return true;
+}
+
 // The dynamic section, read once (decode_dynamic), then applied: what the
 // file needs, where it looks, its flags; false when the loader would
 // refuse or die of it.
@@ -356,7 +403,8 @@ bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynam
   // to be opened; glibc asserts the size of a packed relocation.
   if ((info->flags_1 & (df_1_pie | df_1_noopen)) != 0) return false;
   if (info->relr_entry_size && info->relr_entry_size != (elf->wide ? elf64_relr_size : elf32_relr_size)) return false;
-  read_tables_ahead(*elf, {{elf->strings, info->strings_size}, {info->requirements, 0}, {info->definitions, 0}});
+  if (!map_tables(elf, *info))
+    read_tables_ahead(*elf, {{elf->strings, info->strings_size}, {info->requirements, 0}, {info->definitions, 0}});
   object->no_default_folders = (info->flags_1 & df_1_nodeflib) != 0;
   if (info->has_soname && !(object->soname = dynamic_string(elf, info->soname))) return false;
   // A RUNPATH hides the RPATH from glibc.
@@ -435,6 +483,13 @@ struct block_room {
 // tables.
 enum symbols_end { symbols_read, symbols_unread, symbols_refused };
 
+// A symbol a relocation binds, and whether the relocation is of the PLT's
+// class; or a relocation of a type glibc does not know.
+struct relocation_symbol {
+  uint32_t symbol;
+  bool plt, unknown_type;
+};
+
 // What reading a file's symbols works with, and the memory it takes: one
 // owner, freed in one place (free_reading), the block binding keeps and
 // the copies of segments (where the file is not mapped) handed on to the
@@ -453,7 +508,7 @@ struct symbol_reading {
   // glibc's (its base definition counted): it reads a version index past it,
   // or any but 0 where the file has no version tables, and dies of it.
   uint64_t glibc_version_high;
-  elf_reference* bound;  // what the relocations bind, in their order
+  relocation_symbol* bound;  // what the relocations bind, in their order
   uint32_t bound_count;
   unsigned char* seen;  // a bit a symbol: already looked up
   unsigned char* copies;
@@ -492,41 +547,6 @@ symbols_end read_hash_header(symbol_reading* r) {
   return symbols_read;
 }
 
-// Where a table lies in the file (its segment's part of the file ends
-// there for a table past it); null where no segment holds it.
-const load_segment* table_in_file(const elf_image& elf, uint64_t address, uint64_t* offset) {
-  const load_segment* load = address ? segment_at(elf, address) : nullptr;
-  if (load) *offset = load->offset + (address - load->address < load->file_size ? address - load->address : load->file_size);
-  return load;
-}
-
-// The stretch of the file that holds the tables (hash table, symbols,
-// names, version indices), as far as the last of them reaches where it
-// can be told (the names' size; the version indices, two bytes a symbol
-// that fits before the next table), else to the end of its segment.
-void tables_stretch(const symbol_reading* r, const uint64_t* addresses, uint64_t* low, uint64_t* high) {
-  uint64_t offsets[4] = {}, last = 0;
-  const load_segment* last_load = nullptr;
-  int last_table = -1;
-  *low = UINT64_MAX;
-  for (int i = 0; i < 4; ++i) {
-    const load_segment* load = table_in_file(*r->elf, addresses[i], &offsets[i]);
-    if (!load) continue;
-    *low = offsets[i] < *low ? offsets[i] : *low;
-    if (offsets[i] >= last) last = offsets[i], last_load = load, last_table = i;
-  }
-  if (!last_load) return void(*low = *high = 0);
-  uint64_t symbols_end = UINT64_MAX;  // the next table past the symbols
-  for (int i = 0; i < 4; ++i)
-    if (addresses[i] && offsets[i] > offsets[1] && offsets[i] < symbols_end) symbols_end = offsets[i];
-  const uint64_t segment_end = last_load->offset + last_load->file_size;
-  uint64_t reach = segment_end - last;
-  if (last_table == 2) reach = r->info->strings_size;
-  if (last_table == 3 && addresses[1] && symbols_end != UINT64_MAX)
-    reach = (symbols_end - offsets[1]) / (r->elf->wide ? elf64_sym_size : elf32_sym_size) * 2;
-  *high = last + (reach < segment_end - last ? reach : segment_end - last);
-}
-
 // A table's view of the stretch read from low to high: within its segment,
 // zeros past the segment's part of the file where the stretch reaches it.
 image_view view_of(const symbol_reading* r, uint64_t address, const unsigned char* bytes, uint64_t low, uint64_t high) {
@@ -551,10 +571,8 @@ symbols_end view_tables(symbol_reading* r) {
                                  info.versions};
   binary_file& file = *r->elf->file;
   uint64_t low = 0, high = file.size;
-  if (!file.bytes) tables_stretch(r, addresses, &low, &high);
-  const unsigned char* bytes = file.bytes;
-  if (!bytes && high > low && file.mappable && platform_map_file(file.file, low, high - low, &file.mapping))
-    bytes = file.mapping.bytes;
+  if (!file.bytes) tables_stretch(*r->elf, info, &low, &high);
+  const unsigned char* bytes = file.bytes ? file.bytes : file.mapping.bytes;
   if (!bytes && high > low) {
     if (high - low > max_copies || !(r->copies = static_cast<unsigned char*>(malloc(high - low)))) return symbols_unread;
     if (!read_bytes(&file, low, r->copies, high - low)) return symbols_refused;
@@ -604,9 +622,9 @@ bool scan_chunk(symbol_reading* r, const unsigned char* chunk, uint64_t count, u
     }
     const uint32_t symbol = wide ? elf64_r_sym(info) : elf32_r_sym(info);
     const uint8_t kind = type < 64 ? classes[type] : type_class(r->machine, type);
-    if (!(kind & type_known)) r->bound[r->bound_count++] = {0, false, true, false, 0, 0};
+    if (!(kind & type_known)) r->bound[r->bound_count++] = {0, false, true};
     if (symbol == 0 || !(kind & type_binds)) continue;
-    r->bound[r->bound_count++] = {symbol, (kind & type_plt) != 0, false, false, 0, 0};
+    r->bound[r->bound_count++] = {symbol, (kind & type_plt) != 0, false};
     if (symbol >= r->symbol_count) r->symbol_count = symbol + 1;
   }
   return true;
@@ -664,8 +682,8 @@ symbols_end read_relocations(symbol_reading* r) {
   const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size - checked;
   if (relocation_count > max_count) return symbols_unread;
   // The table's scratch room, which the bits of fill_references follow.
-  r->bound = reinterpret_cast<elf_reference*>(
-      room_of(&r->elf->table->scratch, relocation_count * sizeof(elf_reference) + max_count / 8 + 16));
+  r->bound = reinterpret_cast<relocation_symbol*>(
+      room_of(&r->elf->table->scratch, relocation_count * sizeof(relocation_symbol) + max_count / 8 + 16));
   if (!r->bound) return symbols_unread;
   if (!scan_relocations(r, ranges[0][0], ranges[0][1], checked) || !scan_relocations(r, ranges[1][0], ranges[1][1], 0))
     return symbols_refused;
@@ -723,7 +741,7 @@ bool fill_references(symbol_reading* r) {
   for (uint32_t i = 0; i < r->bound_count; ++i) {
     const uint32_t symbol = r->bound[i].symbol;
     if (r->bound[i].unknown_type) {
-      references[count++] = r->bound[i];
+      references[count++] = {0, 0, 0, 0, 1};
       break;
     }
     elf_symbol referred;
@@ -736,10 +754,9 @@ bool fill_references(symbol_reading* r) {
     if (!version_index_at(versions_read, symbol, &version)) return false;
     const uint32_t index = version & versym_index;
     if (r->glibc_version_high ? index > r->glibc_version_high : index != 0) return false;
-    references[count] = r->bound[i];
-    references[count].weak = symbol_binding(referred.info) == stb_weak;
-    references[count].version = r->tables.versioned ? version : 0;
-    references[count++].name = referred.name;
+    const bool weak = symbol_binding(referred.info) == stb_weak;
+    references[count++] = {referred.name, static_cast<uint16_t>(r->tables.versioned ? version : 0), r->bound[i].plt,
+                           weak, 0};
   }
   r->tables.references = references, r->tables.reference_count = count;
   return true;

@@ -153,7 +153,7 @@ struct reference_name {
 
 wanted wanted_for(loader_state& state, const elf_symbols& t, const elf_reference& reference, reference_name* kept) {
   wanted w{text_at(t, reference.name, kept->spare, sizeof kept->spare), 0, nullptr, 0, nullptr, -1, false,
-           reference.plt, false};
+           reference.plt != 0, false};
   const uint32_t at = reference.version & versym_index;
   if (at >= t.version_count || !t.versions[at].hash) return w;
   const elf_version& v = t.versions[at];
@@ -178,7 +178,7 @@ bool bind_entry(loader_state& state, uint32_t entry, const int32_t* needs, bool 
     const elf_reference& reference = t.references[r];
     if (reference.unknown_type)
       return blame_entry(state, static_cast<int>(entry), verdict_not_a_library, verdict), false;
-    const bool weak = reference.weak;
+    const bool weak = reference.weak != 0;
     wanted w = wanted_for(state, t, reference, &kept);
     // A weak reference binds whatever it finds, unless its version's file
     // ends the process.

@@ -19,18 +19,15 @@ struct elf_symbol {
   bool valued;  // a value other than 0
 };
 
-// A symbol that a relocation binds: its index, and whether the relocation
-// is of the class of the procedure linkage table's (which takes no
-// undefined symbol for a definition); or a relocation of a type the loader
-// does not know, where it stops. Of the symbol, read with the file: its
-// name, its version index and whether it is weak.
+// A symbol that a relocation binds, as read with the file: its name, its
+// version index, whether it is weak, and whether the relocation is of the
+// class of the procedure linkage table's (which takes no undefined symbol
+// for a definition); or a relocation of a type the loader does not know,
+// where it stops.
 struct elf_reference {
-  uint32_t symbol;
-  bool plt;
-  bool unknown_type;
-  bool weak;
-  uint16_t version;
   uint32_t name;
+  uint16_t version;
+  uint8_t plt : 1, weak : 1, unknown_type : 1;
 };
 
 // A version index of the file's, as glibc builds them from its
