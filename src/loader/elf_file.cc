@@ -355,8 +355,9 @@ const load_segment* table_in_file(const elf_image& elf, uint64_t address, uint64
 
 // The stretch of the file that holds the tables (hash table, symbols,
 // names, version indices), as far as the last of them reaches where it
-// can be told (the names' size; the version indices, two bytes a symbol
-// that fits before the next table), else to the end of its segment.
+// can be told (the version indices: two bytes a symbol that fits before
+// the next table), else to the end of its segment: glibc reads a name
+// wherever it points, whatever DT_STRSZ says.
 void tables_stretch(const elf_image& elf, const dynamic_info& info, uint64_t* low, uint64_t* high) {
   const uint64_t addresses[4] = {info.gnu_hash ? info.gnu_hash : info.hash, info.symbols, info.strings, info.versions};
   uint64_t offsets[4] = {}, last = 0;
@@ -375,7 +376,6 @@ void tables_stretch(const elf_image& elf, const dynamic_info& info, uint64_t* lo
     if (addresses[i] && offsets[i] > offsets[1] && offsets[i] < symbols_end) symbols_end = offsets[i];
   const uint64_t segment_end = last_load->offset + last_load->file_size;
   uint64_t reach = segment_end - last;
-  if (last_table == 2) reach = info.strings_size;
   if (last_table == 3 && addresses[1] && symbols_end != UINT64_MAX)
     reach = (symbols_end - offsets[1]) / (elf.wide ? elf64_sym_size : elf32_sym_size) * 2;
   *high = last + (reach < segment_end - last ? reach : segment_end - last);
