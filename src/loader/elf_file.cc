@@ -767,14 +767,15 @@ bool fill_references(symbol_reading* r) {
 // refused where the block cannot be had or filled.
 symbols_end keep_symbols(symbol_reading* r) {
   elf_symbols& t = r->tables;
-  const uint32_t bloom_words = t.hash == gnu_hash ? t.bloom_words : 0;
+  // A large filter is read in place: a lookup reads one word of it.
+  const uint32_t bloom_words = t.hash == gnu_hash && t.bloom_words * r->word_size <= 4096 ? t.bloom_words : 0;
   r->room.block = static_cast<unsigned char*>(malloc(bloom_words * 8 + (r->version_high + 1) * sizeof(elf_version) +
                                                      r->bound_count * sizeof(elf_reference) + 24));
   if (!r->room.block) return symbols_unread;
   uint64_t* bloom = r->room.take<uint64_t>(bloom_words);
   for (uint32_t i = 0; i < bloom_words; ++i)
     view_value(t.hash_table, 16 + int64_t{i} * r->word_size, static_cast<unsigned>(r->word_size), bloom + i);
-  t.bloom = bloom;
+  t.bloom = bloom_words ? bloom : nullptr;
   fill_versions(r);
   if (!fill_references(r)) return symbols_refused;
   binary_file& file = *r->elf->file;

@@ -84,7 +84,10 @@ void walk_gnu_chain(const loader_state& state, const elf_symbols& t, const wante
   const int64_t buckets_at = 16 + int64_t{t.bloom_words} * (bits / 8);
   const int64_t chain_zero = buckets_at + int64_t{t.bucket_count} * 4 - int64_t{t.symbol_offset} * 4;
   uint64_t bucket = 0, chain = 0;
-  const uint64_t word = t.bloom[(w.gnu / bits) & (t.bloom_words - 1)];
+  const uint32_t bloom_at = (w.gnu / bits) & (t.bloom_words - 1);
+  uint64_t word = 0;
+  if (t.bloom) word = t.bloom[bloom_at];
+  else if (!view_value(t.hash_table, 16 + int64_t{bloom_at} * (bits / 8), bits / 8, &word)) return void(m->lost = true);
   // glibc shifts the 32-bit hash, which the processor takes modulo 32.
   const uint32_t second = w.gnu >> (t.bloom_shift & 31);
   if (((word >> (w.gnu % bits)) & (word >> (second % bits)) & 1) == 0) return;

@@ -59,8 +59,10 @@ inline bool view_value(const image_view& v, int64_t offset, unsigned n, uint64_t
     return false;
   *value = 0;
   if (std::endian::native == std::endian::little && at + n <= v.file_length) {
-    memcpy(value, v.bytes + at, n);
-    return true;
+    // Of a size the compiler knows: a load, not a call.
+    if (n == 8) return memcpy(value, v.bytes + at, 8), true;
+    if (n == 4) return memcpy(value, v.bytes + at, 4), true;
+    if (n == 2) return memcpy(value, v.bytes + at, 2), true;
   }
   for (unsigned i = 0; i < n && at + i < v.file_length; ++i) *value |= uint64_t{v.bytes[at + i]} << (8 * i);
   return true;
@@ -74,7 +76,8 @@ struct elf_symbols {
   bool wide;
   uint32_t bucket_count, symbol_offset, bloom_words, bloom_shift;
   uint32_t chain_count;  // SysV's
-  // GNU's bloom filter, read: every lookup reads it, and most end there.
+  // GNU's bloom filter, read where it is small (every lookup reads it, and
+  // most end there), else null: read in place, a word a lookup.
   const uint64_t* bloom;
   image_view hash_table, symbols, strings, symbol_versions;
   // Whether the file's symbols carry version indices (DT_VERSYM, with
