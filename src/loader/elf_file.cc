@@ -515,7 +515,7 @@ struct symbol_reading {
   block_room room;  // the block binding keeps
 };
 
-void free_reading(symbol_reading* r) { free(r->copies), free(r->room.block); }
+void free_reading(symbol_reading* r) { free(r->seen), free(r->copies), free(r->room.block); }
 
 // The hash table's header: the sizes of its parts and where they lie.
 symbols_end read_hash_header(symbol_reading* r) {
@@ -681,9 +681,8 @@ symbols_end read_relocations(symbol_reading* r) {
   ranges[0][0] += (relative - checked) * entry_size, ranges[0][1] -= (relative - checked) * entry_size;
   const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size - checked;
   if (relocation_count > max_count) return symbols_unread;
-  // The table's scratch room, which the bits of fill_references follow.
   r->bound = reinterpret_cast<relocation_symbol*>(
-      room_of(&r->elf->table->scratch, relocation_count * sizeof(relocation_symbol) + max_count / 8 + 16));
+      room_of(&r->elf->table->scratch, relocation_count * sizeof(relocation_symbol) + 8));
   if (!r->bound) return symbols_unread;
   if (!scan_relocations(r, ranges[0][0], ranges[0][1], checked) || !scan_relocations(r, ranges[1][0], ranges[1][1], 0))
     return symbols_refused;
@@ -734,8 +733,8 @@ void fill_versions(symbol_reading* r) {
 bool fill_references(symbol_reading* r) {
   elf_reference* references = r->room.take<elf_reference>(r->bound_count);
   uint32_t count = 0;
-  r->seen = reinterpret_cast<unsigned char*>(r->bound + r->bound_count);
-  memset(r->seen, 0, r->symbol_count / 8 + 1);
+  r->seen = static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1));
+  if (!r->seen) return false;
   elf_symbols versions_read = r->tables;  // every index glibc reads, versions or none
   versions_read.versioned = r->info->versions != 0;
   for (uint32_t i = 0; i < r->bound_count; ++i) {
