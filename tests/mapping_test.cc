@@ -2,7 +2,6 @@
 // its new end give zeros, never a crash, and the file is unreadable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <link.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,20 +11,14 @@
 #include "loader/elf_file.h"
 #include "loader/glibc.h"
 #include "loader/state.h"
+#include "process_libc.h"
 
 namespace {
 
 // A copy of this process's C library, to cut.
 std::string copy_of_libc() {
-  std::string found;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* out) {
-        if (strstr(info->dlpi_name, "/libc.so.6")) *static_cast<std::string*>(out) = info->dlpi_name;
-        return 0;
-      },
-      &found);
   const std::string copy = testing::TempDir() + "quorbel-cut-libc.so.6";
-  return std::system(("cp '" + found + "' '" + copy + "'").c_str()) == 0 ? copy : "";
+  return std::system(("cp '" + process_libc() + "' '" + copy + "'").c_str()) == 0 ? copy : "";
 }
 
 TEST(Mapping, ACutFileReadsAsZerosAndIsUnreadable) {

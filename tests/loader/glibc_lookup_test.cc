@@ -1,21 +1,21 @@
 // glibc's lookup of a symbol (dl-lookup.c's check_match and do_lookup_x),
-// row by row on tables built in memory, each row through both hash tables.
+// row by row on tables built in memory, each row through both hash tables;
+// and on this process's C library, its tables mapped and read.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
-
 #include <fstream>
 #include <iterator>
-#include <link.h>
+#include <string>
+#include <vector>
 
 #include "fakes.h"
 #include "loader/elf_file.h"
 #include "loader/formats.h"
 #include "loader/glibc.h"
 #include "loader/state.h"
+#include "process_libc.h"
 
 namespace {
 
@@ -275,14 +275,7 @@ TEST(GlibcLookup, FirstDefinitionInTheScope) {
 
 TEST(GlibcLookup, AsTheFileHoldsItMappedOrRead) {
   // This process's C library, its tables in place or copied.
-  std::string path;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* out) {
-        if (strstr(info->dlpi_name, "/libc.so.6")) *static_cast<std::string*>(out) = info->dlpi_name;
-        return 0;
-      },
-      &path);
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(process_libc(), std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(file), {}};
   const struct {
     const char* name;
