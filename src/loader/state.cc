@@ -128,17 +128,42 @@ int loaded_object_named(loader_state& state, const char* name) {
   return process.object;
 }
 
-void start_trail(loader_state* state) { state->trail[0] = state->trail[1] = '\0'; }
+void start_trail(loader_state* state) {
+  state->trail[0] = state->trail[1] = '\0';
+  state->trail_used = 0, state->trail_cut = false;
+  memset(state->trail_places, 0, sizeof state->trail_places);
+}
+
+// The slot of a place in the trail's index: where it is, or the empty one
+// it would take; null where the index is full.
+static uint16_t* trail_slot(loader_state* state, const char* entry) {
+  uint32_t hash = 2166136261u;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(entry); *at; ++at) hash = (hash ^ *at) * 16777619u;
+  const uint32_t slots = sizeof state->trail_places / sizeof state->trail_places[0];
+  for (uint32_t probe = 0; probe < slots; ++probe) {
+    uint16_t* slot = &state->trail_places[(hash + probe) % slots];
+    if (*slot == 0 || strcmp(state->trail + *slot - 1, entry) == 0) return slot;
+  }
+  return nullptr;
+}
 
 void add_to_trail(loader_state* state, const char* place, size_t length) {
   char entry[path_capacity];
-  if (length >= sizeof entry) return;
+  if (length >= sizeof entry || state->trail_cut) return;
   memcpy(entry, place, length);
   entry[length] = '\0';
   // The empty folder is the current one.
   if (length == 0) copy_text(entry, ".", sizeof entry);
   // The same place twice (a subfolder list's folder) is one place.
-  for (const char* at = state->trail; *at; at += strlen(at) + 1)
-    if (strcmp(at, entry) == 0) return;
-  add_to_list(state->trail, sizeof state->trail, entry);
+  uint16_t* slot = trail_slot(state, entry);
+  if (slot && *slot) return;
+  // Past the room, "..." closes the list, as add_to_list closes one.
+  const size_t room = sizeof state->trail - state->trail_used;
+  const char* kept = strlen(entry) + 2 + 5 <= room ? entry : "...";
+  if (strlen(kept) + 2 > room) return;
+  memcpy(state->trail + state->trail_used, kept, strlen(kept) + 1);
+  if (slot && kept == entry) *slot = static_cast<uint16_t>(state->trail_used + 1);
+  state->trail_used += static_cast<uint32_t>(strlen(kept) + 1);
+  state->trail[state->trail_used] = '\0';
+  state->trail_cut = kept != entry;
 }

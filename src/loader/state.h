@@ -108,6 +108,12 @@ struct loader_state {
   // last search tried, as a verdict's list.
   int road_end;
   char trail[8192];
+  // The bytes the trail holds, its closing NUL aside; whether it was cut;
+  // its entries by hash (each one's offset plus one; 0: none), so that a
+  // place already noted costs no walk of the list.
+  uint32_t trail_used;
+  bool trail_cut;
+  uint16_t trail_places[1024];
   // Where the words of loads beyond the listed names (a forwarder's DLL)
   // go, unread.
   library_verdict scratch;

@@ -25,6 +25,7 @@ struct def {
   uint8_t type = stt_func, binding = stb_global, visibility = stv_default;
   uint16_t section = 1;
   bool valued = true;
+  uint64_t size = 8;
   uint16_t versym = 1;
 };
 
@@ -77,7 +78,7 @@ int add_object(loader_state& state, tables& k, std::vector<def> defs, const std:
   for (const def& d : defs) {
     const uint32_t at = static_cast<uint32_t>(k.symbols.size()), h = gnu_hash_of(d.name), s = sysv_hash_of(d.name);
     k.symbols.push_back({static_cast<uint32_t>(k.strings.size()), static_cast<uint8_t>(d.binding << 4 | d.type),
-                         d.visibility, d.section, d.valued, 8});
+                         d.visibility, d.section, d.valued, d.size});
     k.strings.append(d.name).push_back('\0');
     k.versyms.push_back(d.versym);
     k.bloom[0] |= uint64_t{1} << (h % 64) | uint64_t{1} << ((h >> 5) % 64);
@@ -171,6 +172,7 @@ TEST(GlibcLookup, BindsAsCheckMatch) {
       {"SHN_ABS of value 0", {{.section = shn_abs, .valued = false}}, {}, found},
       {"TLS of value 0", {{.type = stt_tls, .valued = false}}, {}, found},
       {"no type", {{.type = stt_notype}}, {}, found},
+      {"no size (a function without .size)", {{.size = 0}}, {}, found},
       {"data", {{.type = stt_object}}, {}, found},
       {"common", {{.type = stt_common}}, {}, found},
       {"indirect function", {{.type = stt_gnu_ifunc}}, {}, found},
