@@ -211,6 +211,21 @@ TEST(GlibcLookup, TrustsTheGnuTable) {
   }
 }
 
+TEST(GlibcLookup, FollowsAChainWithoutItsEnd) {
+  // f's bucket sent to the chain before f's, whose end bit is cleared:
+  // glibc walks on into f's chain, and finds f.
+  loader_state state{};
+  tables k;
+  const int index = add_object(state, k, {{}}, v234, gnu_hash);
+  ASSERT_EQ(gnu_hash_of("f") % 2, 1u);
+  uint32_t at = k.buckets[0] - 1;
+  while (!(k.chains[at] & 1)) ++at;
+  k.chains[at] &= ~1u, k.buckets[1] = k.buckets[0];
+  lay_out(k, tables_of(state, index));
+  EXPECT_EQ(look_in(state, index, wanted_f({}, index)), lookup_found);
+  reset_loader_state(&state);
+}
+
 TEST(GlibcLookup, ShiftsTheBloomHashAsA32BitValue) {
   // A shift of 32 is one of 0 to glibc's 32-bit shift: f's one bit serves both.
   loader_state state{};
