@@ -505,7 +505,9 @@ struct mappings {
   bool bus_handler_set;
 };
 mappings mapped;
-const size_t stretch_size = sizeof(void*) == 8 ? size_t{1} << 32 : size_t{1} << 27;
+// Room for the tables of a load's files (a file past it is mapped on its
+// own); letting go of a larger reservation costs more.
+const size_t stretch_size = sizeof(void*) == 8 ? size_t{1} << 28 : size_t{1} << 27;
 
 void on_bus_error(int, siginfo_t* info, void*) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
