@@ -152,8 +152,9 @@ struct reference_name {
 };
 
 wanted wanted_for(loader_state& state, const elf_symbols& t, const elf_reference& reference, reference_name* kept) {
-  wanted w{text_at(t, reference.name, kept->spare, sizeof kept->spare), 0, nullptr, 0, nullptr, -1, false,
-           reference.plt != 0, false};
+  wanted w{};
+  w.name = text_at(t, reference.name, kept->spare, sizeof kept->spare);
+  w.version_object = -1, w.plt = reference.plt != 0;
   const uint32_t at = reference.version & versym_index;
   if (at >= t.version_count || !t.versions[at].hash) return w;
   const elf_version& v = t.versions[at];
@@ -194,8 +195,7 @@ bool bind_entry(loader_state& state, uint32_t entry, const int32_t* needs, bool 
     else undefined_verdict(w, verdict);
     // Its road ends at the library that refers to the symbol (or needs the
     // one whose tables went unread).
-    if (!lost || object_at(state, where).load_mark != state.load_number)
-      state.road_end = static_cast<int>(entry);
+    if (!lost || object_at(state, where).load_mark != state.load_number) state.road_end = static_cast<int>(entry);
     return false;
   }
   return true;

@@ -138,7 +138,8 @@ void start_trail(loader_state* state) {
 // it would take; null where the index is full.
 static uint16_t* trail_slot(loader_state* state, const char* entry) {
   uint32_t hash = 2166136261u;
-  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(entry); *at; ++at) hash = (hash ^ *at) * 16777619u;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(entry); *at; ++at)
+    hash = (hash ^ *at) * 16777619u;
   const uint32_t slots = sizeof state->trail_places / sizeof state->trail_places[0];
   for (uint32_t probe = 0; probe < slots; ++probe) {
     uint16_t* slot = &state->trail_places[(hash + probe) % slots];

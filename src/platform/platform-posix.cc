@@ -20,8 +20,8 @@
 #endif
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <limits.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -581,9 +581,7 @@ void platform_unmap_file(const platform_mapping& mapping) {
   if (--mapped.live == 0 && mapped.stretch) munmap(mapped.stretch, stretch_size), mapped.stretch = nullptr;
 }
 
-bool platform_mapping_cut(const platform_mapping& mapping) {
-  return mapping.bytes && mapped.files[mapping.handle].cut;
-}
+bool platform_mapping_cut(const platform_mapping& mapping) { return mapping.bytes && mapped.files[mapping.handle].cut; }
 
 bool platform_file_readable(const char* path) { return access(path, R_OK) == 0; }
 

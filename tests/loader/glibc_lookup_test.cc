@@ -298,8 +298,10 @@ TEST(GlibcLookup, AsTheFileHoldsItMappedOrRead) {
     const char* name;
     const char* version;
     lookup_end end;
-  } cases[] = {{"malloc", nullptr, lookup_found}, {"memcpy", "GLIBC_2.14", lookup_found},
-               {"memcpy", "GLIBC_2.0", lookup_on}, {"quorbel_nothing", nullptr, lookup_on}};
+  } cases[] = {{"malloc", nullptr, lookup_found},
+               {"memcpy", "GLIBC_2.14", lookup_found},
+               {"memcpy", "GLIBC_2.0", lookup_on},
+               {"quorbel_nothing", nullptr, lookup_on}};
   for (const bool unmappable : {false, true})
     for (const auto& c : cases) {
       reset_fakes();
