@@ -61,12 +61,22 @@ std::string noted(const std::vector<std::tuple<std::string, uint32_t, std::strin
   return bytes;
 }
 
-TEST(PackageNote, IsFoundInNoteSectionsOrSegments) {
+TEST(PackageNote, IsFoundInNoteSectionsOrSegmentsOrAsADylibsVersion) {
   const std::string json = R"({"name":"n","version":"1-2"})";
   const uint32_t package = 0xcafe1a7e;
+  const auto dylib = [](uint32_t cpu, bool identified) {
+    std::string bytes = macho(cpu, 6) + std::string(24, '\0');
+    put_word(&bytes, 16, 1, 4, false), put_word(&bytes, 20, 24, 4, false);
+    put_word(&bytes, 32, identified ? 0xd : 0xc, 4, false), put_word(&bytes, 36, 24, 4, false);
+    put_word(&bytes, 48, 0x000d1a05, 4, false);
+    return bytes;
+  };
+  const uint32_t own_cpu = program_arch() == arch_x64 ? 0x01000007 : 7, other_cpu = 0x0100000c;
+  const auto version = read_dylib_version;
   const struct {
     const char* name;
     std::string image, read;
+    bool (*reader)(binary_file*, package_id*) = read_package_note;
   } cases[] = {
       {"a section", noted({{"FDO", package, json}}, true), "n 1-2"},
       {"a segment", noted({{"FDO", package, json}}, false), "n 1-2"},
@@ -76,39 +86,17 @@ TEST(PackageNote, IsFoundInNoteSectionsOrSegments) {
       {"invalid JSON", noted({{"FDO", package, "{\"version\":}"}}, true), "-"},
       {"a note of a megabyte", noted({{"FDO", package, json + std::string(1 << 20, ' ')}}, true), "-"},
       {"cut", noted({{"FDO", package, json}}, true).substr(0, 200), "-"},
+      {"a thin dylib", dylib(own_cpu, true), " 13.26.5", version},
+      {"a dylib of another architecture", dylib(other_cpu, true), "-", version},
+      {"a dylib without LC_ID_DYLIB", dylib(own_cpu, false), "-", version},
+      {"universal", universal({dylib(other_cpu, true), dylib(own_cpu, true)}), " 13.26.5", version},
+      {"universal without this one", universal({dylib(other_cpu, true)}), "-", version},
   };
   for (const auto& c : cases) {
     binary_file file;
     memory_file(reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size(), &file);
     package_id id{};
-    EXPECT_EQ(shown(read_package_note(&file, &id), id), c.read) << c.name;
-  }
-}
-
-TEST(DylibVersion, IsTheCurrentVersionOfThisArchitecturesSlice) {
-  const auto dylib = [](uint32_t cpu, bool identified) {
-    std::string bytes = macho(cpu, 6) + std::string(24, '\0');
-    put_word(&bytes, 16, 1, 4, false), put_word(&bytes, 20, 24, 4, false);
-    put_word(&bytes, 32, identified ? 0xd : 0xc, 4, false), put_word(&bytes, 36, 24, 4, false);
-    put_word(&bytes, 48, 0x000d1a05, 4, false);
-    return bytes;
-  };
-  const uint32_t own_cpu = program_arch() == arch_x64 ? 0x01000007 : 7, other_cpu = 0x0100000c;
-  const struct {
-    const char* name;
-    std::string image, read;
-  } cases[] = {
-      {"thin", dylib(own_cpu, true), " 13.26.5"},
-      {"another architecture", dylib(other_cpu, true), "-"},
-      {"no LC_ID_DYLIB", dylib(own_cpu, false), "-"},
-      {"universal", universal({dylib(other_cpu, true), dylib(own_cpu, true)}), " 13.26.5"},
-      {"universal without this one", universal({dylib(other_cpu, true)}), "-"},
-  };
-  for (const auto& c : cases) {
-    binary_file file;
-    memory_file(reinterpret_cast<const unsigned char*>(c.image.data()), c.image.size(), &file);
-    package_id id{};
-    EXPECT_EQ(shown(read_dylib_version(&file, &id), id), c.read) << c.name;
+    EXPECT_EQ(shown(c.reader(&file, &id), id), c.read) << c.name;
   }
 }
 
