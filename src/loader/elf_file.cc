@@ -38,8 +38,9 @@ struct dynamic_info {
   // What the file needs, where it looks, its flags.
   uint64_t strings, soname, rpath, runpath, flags_1, requirements, definitions, relr_entry_size;
   bool has_soname, has_rpath, has_runpath, has_relr;
+  // DT_NEEDED entries, counted: their names are read in a second walk.
+  uint64_t dynamic_address;
   size_t needed_count;
-  uint64_t needed[max_needed];
 };
 
 library_arch elf_arch(int elf_class, unsigned machine) {
@@ -248,11 +249,12 @@ void read_tables_ahead(const elf_image& elf, std::initializer_list<table_at> tab
 
 // Notes one entry of the dynamic section; false past the limit of
 // DT_NEEDED entries.
-bool note_entry(dynamic_info* info, uint64_t tag, uint64_t value) {
+bool note_entry(void* context, uint64_t tag, uint64_t value) {
+  dynamic_info* info = static_cast<dynamic_info*>(context);
   switch (tag) {
     case dt_needed:
       if (info->needed_count == max_needed) return false;
-      info->needed[info->needed_count++] = value;
+      ++info->needed_count;
       break;
     case dt_strtab: info->strings = value; break;
     case dt_strsz: info->strings_size = value; break;
@@ -285,10 +287,11 @@ bool note_entry(dynamic_info* info, uint64_t tag, uint64_t value) {
   return true;
 }
 
-// Reads the dynamic section into info as glibc reads it: from its address
-// up to DT_NULL, whatever its size says. False where the loader would die
-// of it, or past the limits (too_large).
-bool decode_dynamic(elf_image* elf, uint64_t address, dynamic_info* info) {
+// Walks the dynamic section as glibc reads it, each entry to note: from
+// its address up to DT_NULL, whatever its size says. False where the
+// loader would die of it, or past the limits (too_large, where note
+// refuses an entry).
+bool walk_dynamic(elf_image* elf, uint64_t address, bool (*note)(void*, uint64_t, uint64_t), void* context) {
   const size_t entry_size = elf->wide ? elf64_dyn_size : elf32_dyn_size;
   // Read in blocks of entries, one by one where a block would reach past
   // the segment.
@@ -306,7 +309,7 @@ bool decode_dynamic(elf_image* elf, uint64_t address, dynamic_info* info) {
     const uint64_t raw = word(*elf, entry);
     const uint64_t tag = elf->wide ? raw : static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(raw)));
     if (tag == dt_null) return true;
-    if (!note_entry(info, tag, word(*elf, entry + entry_size / 2))) return !(elf->too_large = true);
+    if (!note(context, tag, word(*elf, entry + entry_size / 2))) return !(elf->too_large = true);
   }
 }
 
@@ -323,14 +326,28 @@ void read_version_tables(elf_image* elf, const dynamic_info& info, loaded_object
 
 // The names of the libraries the file needs, last, so that they lie side
 // by side in the pool; false where one cannot be read.
+struct needed_names {
+  elf_image* elf;
+  loaded_object* object;
+  size_t read, count;
+  bool unreadable, needs_libc;
+};
+
+bool note_needed(void* context, uint64_t tag, uint64_t value) {
+  needed_names* n = static_cast<needed_names*>(context);
+  if (tag != dt_needed || n->unreadable || n->read == n->count) return true;
+  const uint32_t name = dynamic_string(n->elf, value);
+  if (!name) return (n->unreadable = true);
+  if (n->read++ == 0) n->object->needed = name;
+  n->needs_libc = n->needs_libc || strncmp(name_at(*n->elf->table, name), "libc.so.", 8) == 0;
+  return true;
+}
+
 bool read_needed(elf_image* elf, const dynamic_info& info, loaded_object* object) {
-  bool needs_libc = false;
-  for (size_t i = 0; i < info.needed_count; ++i) {
-    const uint32_t name = dynamic_string(elf, info.needed[i]);
-    if (!name) return false;
-    if (i == 0) object->needed = name;
-    needs_libc = needs_libc || strncmp(name_at(*elf->table, name), "libc.so.", 8) == 0;
-  }
+  needed_names names{elf, object, 0, info.needed_count, false, false};
+  if (info.needed_count && !walk_dynamic(elf, info.dynamic_address, note_needed, &names)) return false;
+  if (names.unreadable || names.read != info.needed_count) return false;
+  const bool needs_libc = names.needs_libc;
   object->needed_count = static_cast<uint32_t>(info.needed_count);
   // Packed relocations need a glibc that knows them, which a file that
   // needs libc says by requiring GLIBC_ABI_DT_RELR; glibc refuses it
@@ -392,11 +409,12 @@ bool map_tables(elf_image* elf, const dynamic_info& info) {
   return true;
 }
 
-// The dynamic section, read once (decode_dynamic), then applied: what the
+// The dynamic section, read once (walk_dynamic), then applied: what the
 // file needs, where it looks, its flags; false when the loader would
 // refuse or die of it.
 bool read_dynamic(elf_image* elf, uint64_t address, loaded_object* object, dynamic_info* info) {
-  if (!decode_dynamic(elf, address, info)) return false;
+  info->dynamic_address = address;
+  if (!walk_dynamic(elf, address, note_entry, info)) return false;
   elf->strings = info->strings;
   object->has_runpath = info->has_runpath;
   // dlopen refuses position-independent programs and objects that ask not
@@ -637,7 +655,7 @@ bool scan_relocations(symbol_reading* r, uint64_t address, uint64_t size, uint64
   const uint64_t entry_size = r->relocation_size;
   uint8_t classes[64];
   for (uint32_t type = 0; type < 64; ++type) classes[type] = type_class(r->machine, type);
-  unsigned char chunk[65536 - 65536 % 24];
+  unsigned char chunk[16384 - 16384 % 24];
   for (uint64_t at = 0; at + entry_size <= size;) {
     uint64_t length =
         size - at < sizeof chunk ? (size - at) / entry_size * entry_size : sizeof chunk / entry_size * entry_size;
@@ -733,8 +751,8 @@ void fill_versions(symbol_reading* r) {
 bool fill_references(symbol_reading* r) {
   elf_reference* references = r->room.take<elf_reference>(r->bound_count);
   uint32_t count = 0;
-  r->seen = static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1));
-  if (!r->seen) return false;
+  r->seen = r->bound_count ? static_cast<unsigned char*>(calloc(r->symbol_count / 8 + 1, 1)) : nullptr;
+  if (r->bound_count && !r->seen) return false;
   elf_symbols versions_read = r->tables;  // every index glibc reads, versions or none
   versions_read.versioned = r->info->versions != 0;
   for (uint32_t i = 0; i < r->bound_count; ++i) {
@@ -908,9 +926,7 @@ void read_elf_object(binary_file* file, object_table* table, loaded_object* obje
       !check_header(elf, header, object))
     return;
   uint64_t dynamic_address = 0, dynamic_size = 0;
-  // Zeros but for the names it needs, which are counted.
-  dynamic_info info;
-  memset(&info, 0, offsetof(dynamic_info, needed));
+  dynamic_info info{};
   if (read_segments(&elf, header, &dynamic_address, &dynamic_size) && check_segments(elf, file->size) &&
       dynamic_address != 0 && dynamic_size != 0 && read_dynamic(&elf, dynamic_address, object, &info) && !elf.failed &&
       read_symbols(&elf, info, get16(*file, header + e_machine), object))

@@ -230,6 +230,19 @@ bool bind_in_order(loader_state& state, const binding_work& work, bool unread, l
   return true;
 }
 
+// Whether binding has work in the load: a library to bind that makes a
+// reference, or whose tables went unread. Where none has, nothing is looked
+// up, and the process's objects are not read.
+bool binding_has_work(const loader_state& state) {
+  for (uint32_t i = 0; i < state.load_count; ++i) {
+    const loaded_object& object = object_at(state, state.load[i].object);
+    if (state.load[i].in_process) continue;
+    if (object.symbols_unread || (object.symbols >= 0 && state.objects.symbols[object.symbols].elf.reference_count))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // Library by library in the order glibc relocates them, each reference in
@@ -237,6 +250,7 @@ bool bind_in_order(loader_state& state, const binding_work& work, bool unread, l
 // the load. A weak reference may find nothing. What was bound alone in an
 // earlier load is not bound again.
 bool bind_symbols(loader_state& state, library_verdict* verdict) {
+  if (!binding_has_work(state)) return true;
   read_process_objects(state);
   const bool unread = scope_unread(state);
   binding_work work{static_cast<uint32_t*>(malloc(sizeof(uint32_t) * (state.load_count + 1))), {}};

@@ -180,7 +180,7 @@ bool gives_entry_point(loader_state& state, const char* name, const char* own_li
     symbol_at(state.objects.symbols[object_at(state, index).symbols].elf, chosen, &symbol);
     if (symbol.section == shn_abs || symbol_type(symbol.info) == stt_tls) return false;
     for (const char* own = own_library; own && *own; own += strlen(own) + 1)
-      if (loaded_object_named(state, own) == index) return false;
+      if (object_answers_to(state, index, own)) return false;
     return true;
   }
   return false;

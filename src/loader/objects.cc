@@ -44,7 +44,7 @@ int32_t* find_in_index(const name_index& index, const object_table& table, const
 
 bool add_to_index(name_index* index, object_table* table, const void* key, size_t length, int32_t value) {
   if ((index->count + 1) * 4 > index->capacity * 3) {
-    const uint32_t larger = index->capacity ? index->capacity * 2 : 256;
+    const uint32_t larger = index->capacity ? index->capacity * 2 : 16;
     if (larger > max_index) return false;
     index_slot* slots = static_cast<index_slot*>(calloc(larger, sizeof(index_slot)));
     if (!slots) return false;
@@ -76,7 +76,7 @@ void empty_index(name_index* index) {
 uint32_t add_name(object_table* table, const char* text, size_t length) {
   if (table->pool_used + length + 1 > table->pool_size) {
     if (table->pool_used + length + 1 > pool_limit) return 0;
-    size_t larger = table->pool_size ? table->pool_size * 2 : 65536;
+    size_t larger = table->pool_size ? table->pool_size * 2 : 4096;
     while (larger < table->pool_used + length + 1) larger *= 2;
     char* grown = static_cast<char*>(realloc(table->pool, larger));
     if (!grown) return 0;
@@ -163,6 +163,16 @@ int open_object(object_table* table, const char* path, object_reader read) {
   const int result = open_file(table, path, read);
   add_to_index(&table->by_path, table, path, length, result);
   return result;
+}
+
+bool is_object_file(const object_table& table, int object, const char* path) {
+  if (const int32_t* known = find_in_index(table.by_path, table, path, strlen(path))) return *known == object;
+  platform_file file;
+  if (object < 0 || platform_open_file(path, &file) != file_opened) return false;
+  const loaded_object& o = table.objects[object];
+  const bool same = file.identity[0] == o.identity[0] && file.identity[1] == o.identity[1];
+  platform_close_file(file);
+  return same;
 }
 
 void clear_objects(object_table* table) {

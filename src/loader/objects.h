@@ -143,6 +143,10 @@ typedef void (*object_reader)(binary_file* file, object_table* table, loaded_obj
 // object_limit. The answer for a path is remembered for the run.
 int open_object(object_table* table, const char* path, object_reader read);
 
+// Whether the file at path is the object's file (the same identity),
+// without reading it.
+bool is_object_file(const object_table& table, int object, const char* path);
+
 // Frees everything the table holds.
 void clear_objects(object_table* table);
 
@@ -151,7 +155,7 @@ template <typename T>
 inline bool make_room(T** array, uint32_t count, uint32_t* size, uint32_t limit) {
   if (count < *size) return true;
   if (count >= limit) return false;
-  const uint32_t larger = *size == 0 ? 64 : (*size > limit / 2 ? limit : *size * 2);
+  const uint32_t larger = *size == 0 ? 8 : (*size > limit / 2 ? limit : *size * 2);
   T* grown = static_cast<T*>(realloc(*array, size_t{larger} * sizeof(T)));
   if (!grown) return false;
   *array = grown;

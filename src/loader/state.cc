@@ -128,6 +128,17 @@ int loaded_object_named(loader_state& state, const char* name) {
   return process.object;
 }
 
+bool object_answers_to(loader_state& state, int object, const char* name) {
+  const int in_load = find_answer(state, state.answers, name);
+  if (in_load >= 0 || state.traits.ignore_case) return in_load == object;
+  if (!state.process_objects_listed) list_process_objects(&state);
+  const int found = find_answer(state, state.process_answers, name);
+  if (found < 0) return false;
+  const process_object& process = state.process_objects[found];
+  return process.object >= 0 ? process.object == object
+                             : is_object_file(state.objects, object, name_at(state, process.path));
+}
+
 void start_trail(loader_state* state) {
   state->trail[0] = state->trail[1] = '\0';
   state->trail_used = 0, state->trail_cut = false;

@@ -1,6 +1,7 @@
 // glibc's search for what a library needs, and its check of symbol versions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,16 @@ TEST(Glibc, FollowsWhatTheLibraryNeeds) {
     fake_os.facts.loaded = "/run/libc.so\0\0";
     expect_checks({{c.name, "/r/root.so", c.word, "/r/root.so"}});
   }
+}
+
+// Binding reads the process's objects for a lookup; a load that makes no
+// reference (these images have no symbols) looks nothing up.
+TEST(Glibc, ReadsTheProcessObjectsOnlyToLookUp) {
+  reset_fakes();
+  fake_os.files = {{"/r/root.so", own}, {"/run/libc.so", own}};
+  fake_os.facts.loaded = "/run/libc.so\0\0";
+  expect_checks({{"a library that makes no reference", "/r/root.so", "ok", "/r/root.so"}});
+  EXPECT_EQ(std::count(fake_os.opened.begin(), fake_os.opened.end(), "/run/libc.so"), 0);
 }
 
 TEST(Glibc, ChecksSymbolVersionsAsGlibcDoes) {
