@@ -183,7 +183,7 @@ void platform_library_lookup(const char* value, const char*, library_lookup* loo
   lookup->loader_search = fake_os.loader_search;
 }
 
-const loader_facts& platform_loader_facts() { return fake_os.facts; }
+const loader_facts& platform_loader_facts(unsigned) { return fake_os.facts; }
 
 static bool listed(const std::vector<std::string>& paths, const char* path) {
   return std::find(paths.begin(), paths.end(), path) != paths.end();

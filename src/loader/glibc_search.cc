@@ -39,7 +39,7 @@ const char* hwcaps_names(glibc_memory* memory) {
   if (!memory->hwcaps_made) {
     memory->hwcaps_made = true;
     size_t used = 0;
-    for (const char* sub = platform_loader_facts().subfolders; sub && *sub; sub += strlen(sub) + 1) {
+    for (const char* sub = platform_loader_facts(facts_for_search).subfolders; sub && *sub; sub += strlen(sub) + 1) {
       if (strncmp(sub, prefix, sizeof prefix - 1) != 0 || strlen(sub) < sizeof prefix) continue;
       const size_t length = strlen(sub) - sizeof prefix;  // without the prefix and the '/'
       if (used + length + 2 >= sizeof memory->hwcaps) continue;
@@ -67,7 +67,7 @@ search_end try_library_folders(loader_state& state, search* s, int entry, uint32
   const folder_list places = {.folders = name_at(state, folders),
                               .separators = ":",
                               .origin = origin,
-                              .subfolders = platform_loader_facts().subfolders,
+                              .subfolders = platform_loader_facts(facts_for_search).subfolders,
                               .empty_is_current = true};
   return try_folders(state, s, places);
 }
@@ -78,7 +78,7 @@ search_end try_library_folders(loader_state& state, search* s, int entry, uint32
 // a RUNPATH; LD_LIBRARY_PATH; the entry's RUNPATH; then, unless the entry
 // forbids them, the cache and the default folders.
 search_end glibc_search(loader_state& state, search* s, int entry) {
-  const loader_facts& f = platform_loader_facts();
+  const loader_facts& f = platform_loader_facts(facts_for_search);
   const loaded_object needing = entry >= 0 ? object_at(state, state.load[entry].object) : loaded_object{};
   for (int at = entry; at >= 0 && !needing.has_runpath; at = state.load[at].loader) {
     const loaded_object& object = object_at(state, state.load[at].object);

@@ -64,7 +64,7 @@ void add_soname(loader_state* state, name_index* index, int object) {
 // object whose SONAME the process does not tell is read at once.
 void list_process_objects(loader_state* state) {
   state->process_objects_listed = true;
-  const char* entry = platform_loader_facts().loaded;
+  const char* entry = platform_loader_facts(facts_of_process).loaded;
   for (; entry && *entry; entry += strlen(entry) + 1) {
     const char* soname = entry + strlen(entry) + 1;
     const uint32_t path = add_name(&state->objects, entry, strlen(entry));
@@ -131,6 +131,10 @@ int loaded_object_named(loader_state& state, const char* name) {
 bool object_answers_to(loader_state& state, int object, const char* name) {
   const int in_load = find_answer(state, state.answers, name);
   if (in_load >= 0 || state.traits.ignore_case) return in_load == object;
+  // The process's object answers to a bare name by its SONAME, which the
+  // same file carries: without it, the object's file is another.
+  const uint32_t soname = object_at(state, object).soname;
+  if (base_name(name) == name && (!soname || strcmp(name_at(state, soname), name) != 0)) return false;
   if (!state.process_objects_listed) list_process_objects(&state);
   const int found = find_answer(state, state.process_answers, name);
   if (found < 0) return false;

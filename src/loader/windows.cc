@@ -52,7 +52,7 @@ const char* side_by_side_folder(const char* name, const char** file) {
 // the system folder, the 16-bit system folder, the Windows folder, the
 // current folder and PATH.
 search_end windows_search(loader_state& state, search* s, int) {
-  const loader_facts& f = platform_loader_facts();
+  const loader_facts& f = platform_loader_facts(facts_for_search);
   const char* file = nullptr;
   if (const char* folder = side_by_side_folder(s->name, &file)) {
     // Its file, or none that the tool can follow.

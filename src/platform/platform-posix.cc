@@ -342,7 +342,7 @@ platform_rpm* platform_open_rpm() {
   if (!rpm_database_folder(folder, sizeof folder)) return nullptr;
   // The loader's model takes the objects this process has loaded for the
   // Driver Manager's; librpm and what it needs are not among them.
-  platform_loader_facts();
+  platform_loader_facts(facts_of_process);
   void* library = dlopen("librpm.so.10", RTLD_NOW | RTLD_LOCAL);
   if (!library) library = dlopen("librpm.so.9", RTLD_NOW | RTLD_LOCAL);
   platform_rpm* rpm = library ? static_cast<platform_rpm*>(calloc(1, sizeof(platform_rpm))) : nullptr;
@@ -741,8 +741,10 @@ static void mark_driver_manager_scope(process_scan* scan, const char* manager) {
 // The objects of the scope, each its path and SONAME, NUL-separated, in a
 // block that lives for the run.
 static const char* process_scope() {
-  process_scan* scan = static_cast<process_scan*>(calloc(1, sizeof(process_scan)));
+  // Not cleared: each object is written whole as it is counted.
+  process_scan* scan = static_cast<process_scan*>(malloc(sizeof(process_scan)));
   if (!scan) return nullptr;
+  scan->count = 0;
   dl_iterate_phdr(scan_object, scan);
   Dl_info info;
   void* symbol = dlsym(RTLD_DEFAULT, "SQLDrivers");
@@ -797,25 +799,43 @@ static void fill_glibc_facts(loader_facts* facts) {
 #endif
 #ifdef __linux__
   facts->platform_token = glibc_platform(reinterpret_cast<const char*>(getauxval(AT_PLATFORM)));
-  facts->subfolders = loader_subfolders(facts->platform_token);
-  facts->loaded = process_scope();
 #endif
 }
 
-const loader_facts& platform_loader_facts() {
+// The parts a run asks for, each filled once.
+static void fill_parts(loader_facts* facts, unsigned parts) {
+  if (parts & facts_for_search) {
+    facts->application_folder = program_folder();
+#ifdef __linux__
+    facts->subfolders = loader_subfolders(facts->platform_token);
+#endif
+  }
+#ifdef __linux__
+  if (parts & facts_of_process) facts->loaded = process_scope();
+#endif
+}
+
+const loader_facts& platform_loader_facts(unsigned parts) {
   static loader_facts facts;
   static bool filled = false;
-  if (filled) return facts;
-  filled = true;
-  facts.application_folder = program_folder();
-  facts.page_size = static_cast<unsigned long>(sysconf(_SC_PAGESIZE));
-#ifdef __APPLE__
-  facts.library_path = getenv("DYLD_LIBRARY_PATH");
-  facts.default_folders = getenv("DYLD_FALLBACK_LIBRARY_PATH");
-  if (!facts.default_folders) facts.default_folders = "/usr/local/lib:/usr/lib";
+  static unsigned parts_filled = 0;
+  if (!filled) {
+    filled = true;
+#ifdef __linux__
+    facts.page_size = getauxval(AT_PAGESZ);
 #else
-  fill_glibc_facts(&facts);
+    facts.page_size = static_cast<unsigned long>(sysconf(_SC_PAGESIZE));
 #endif
+#ifdef __APPLE__
+    facts.library_path = getenv("DYLD_LIBRARY_PATH");
+    facts.default_folders = getenv("DYLD_FALLBACK_LIBRARY_PATH");
+    if (!facts.default_folders) facts.default_folders = "/usr/local/lib:/usr/lib";
+#else
+    fill_glibc_facts(&facts);
+#endif
+  }
+  fill_parts(&facts, parts & ~parts_filled);
+  parts_filled |= parts;
   return facts;
 }
 

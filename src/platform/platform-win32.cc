@@ -196,7 +196,7 @@ static const char* side_by_side_assemblies(const char* windows) {
   return assemblies;
 }
 
-const loader_facts& platform_loader_facts() {
+const loader_facts& platform_loader_facts(unsigned) {
   static loader_facts facts;
   static bool filled = false;
   static char program[MAX_PATH], system[MAX_PATH], windows[MAX_PATH];

@@ -131,7 +131,12 @@ struct loader_facts {
   const char* path;
   const char* side_by_side;
 };
-const loader_facts& platform_loader_facts();
+// Facts that cost a look at the process are filled when a caller first
+// asks for their part: the folders only a search by name tries
+// (subfolders, application_folder), and the objects of the process
+// (loaded). The others are there whatever is asked.
+enum : unsigned { facts_for_search = 1, facts_of_process = 2 };
+const loader_facts& platform_loader_facts(unsigned parts = 0);
 
 // Files, read without loading them: identity tells the same file under two
 // names apart from two files.
