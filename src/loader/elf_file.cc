@@ -697,7 +697,9 @@ symbols_end read_relocations(symbol_reading* r) {
   // Only x86-64's loader asserts their type: elsewhere they are passed over.
   const uint64_t checked = r->machine == em_x86_64 ? relative : 0;
   ranges[0][0] += (relative - checked) * entry_size, ranges[0][1] -= (relative - checked) * entry_size;
-  const uint64_t relocation_count = (ranges[0][1] + ranges[1][1]) / entry_size - checked;
+  // Each range counted apart: their sizes may add up past 64 bits.
+  if (ranges[0][1] / entry_size > max_count || ranges[1][1] / entry_size > max_count) return symbols_unread;
+  const uint64_t relocation_count = ranges[0][1] / entry_size + ranges[1][1] / entry_size - checked;
   if (relocation_count > max_count) return symbols_unread;
   r->bound = reinterpret_cast<relocation_symbol*>(
       room_of(&r->elf->table->scratch, relocation_count * sizeof(relocation_symbol) + 8));
