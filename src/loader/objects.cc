@@ -165,16 +165,6 @@ int open_object(object_table* table, const char* path, object_reader read) {
   return result;
 }
 
-bool is_object_file(const object_table& table, int object, const char* path) {
-  if (const int32_t* known = find_in_index(table.by_path, table, path, strlen(path))) return *known == object;
-  platform_file file;
-  if (object < 0 || platform_open_file(path, &file) != file_opened) return false;
-  const loaded_object& o = table.objects[object];
-  const bool same = file.identity[0] == o.identity[0] && file.identity[1] == o.identity[1];
-  platform_close_file(file);
-  return same;
-}
-
 void clear_objects(object_table* table) {
   free(table->by_path.slots);
   free(table->by_identity.slots);

@@ -143,10 +143,6 @@ typedef void (*object_reader)(binary_file* file, object_table* table, loaded_obj
 // object_limit. The answer for a path is remembered for the run.
 int open_object(object_table* table, const char* path, object_reader read);
 
-// Whether the file at path is the object's file (the same identity),
-// without reading it.
-bool is_object_file(const object_table& table, int object, const char* path);
-
 // Frees everything the table holds.
 void clear_objects(object_table* table);
 

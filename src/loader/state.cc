@@ -128,19 +128,8 @@ int loaded_object_named(loader_state& state, const char* name) {
   return process.object;
 }
 
-bool object_answers_to(loader_state& state, int object, const char* name) {
-  const int in_load = find_answer(state, state.answers, name);
-  if (in_load >= 0 || state.traits.ignore_case) return in_load == object;
-  // The process's object answers to a bare name by its SONAME, which the
-  // same file carries: without it, the object's file is another.
-  const uint32_t soname = object_at(state, object).soname;
-  if (base_name(name) == name && (!soname || strcmp(name_at(state, soname), name) != 0)) return false;
-  if (!state.process_objects_listed) list_process_objects(&state);
-  const int found = find_answer(state, state.process_answers, name);
-  if (found < 0) return false;
-  const process_object& process = state.process_objects[found];
-  return process.object >= 0 ? process.object == object
-                             : is_object_file(state.objects, object, name_at(state, process.path));
+bool object_answers_to(const loader_state& state, int object, const char* name) {
+  return find_answer(state, state.answers, name) == object;
 }
 
 void start_trail(loader_state* state) {

@@ -140,6 +140,7 @@ bool add_to_load(loader_state* state, int object, const char* found_as, const ch
 // ELF the name it was asked for, its path or its SONAME; on Windows its
 // file name, in any case. -1 when none does.
 int loaded_object_named(loader_state& state, const char* name);
-// Whether the object is the one that answers to the name, the process's
-// object not read to tell.
-bool object_answers_to(loader_state& state, int object, const char* name);
+// Whether the load's object is the one of the load that answers to the
+// name. The process's object of a SONAME is no other: the same file
+// carries the same SONAME, which its entry in the load answers to.
+bool object_answers_to(const loader_state& state, int object, const char* name);
